@@ -1,0 +1,36 @@
+// Archive access: members of an archive, found by a piece of their name.
+//
+// Every routine opens xadmaster.library at its start and closes it before it
+// returns; none may run while another runs. Blocks returned belong to the
+// caller (FreeVec releases them).
+#ifndef QUILLPEEK_ARCHIVE_ARCHIVE_H
+#define QUILLPEEK_ARCHIVE_ARCHIVE_H
+
+#include <cstdint>
+
+// The largest member that XAD_file_unpacker takes into memory, in bytes.
+constexpr uint32_t XAD_MEMBER_LIMIT = 256u * 1024u * 1024u;
+
+// The first member, in listing order, whose full name contains wanted, in a
+// zero-filled block of four times its size; null when the archive cannot be
+// read, no member's name contains wanted, the member is empty or larger than
+// XAD_MEMBER_LIMIT, or the block cannot be had.
+void *XAD_file_unpacker(const char *path, const char *wanted);
+
+// The size in bytes of the member XAD_file_unpacker chooses; 0 when the
+// archive cannot be read or no member's name contains wanted.
+uint32_t XAD_file_grosse(const char *path, const char *wanted);
+
+// Writes every member whose full name contains ".jpg" or ".png" into the
+// directory "t:temp" under the last part of its name. Returns 1 when the last
+// extraction attempted succeeded; 0 when it failed, when there was none or
+// xadmaster.library is missing; -1 when the archive cannot be read; -2 when
+// no archive info can be had.
+int32_t XAD_picture_unpacker(const char *path);
+
+// Why XAD_file_unpacker gives nothing for this document, in a few words fit
+// for a message ("cannot be read as an archive", ...); for diagnostics after
+// a failure, never on the viewing path itself.
+const char *XAD_file_problem(const char *path, const char *wanted);
+
+#endif

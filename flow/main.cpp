@@ -1,0 +1,77 @@
+// Quillpeek: shows the preview picture that an office document carries.
+//
+// main opens the three libraries that stay open for the whole run, takes the
+// document's path from the argument parser, and runs the pipeline document
+// -> thumbnail member -> PictureBuffer -> window. It stops with one message
+// at the first step that yields nothing, and always closes its libraries in
+// the reverse order of opening. The result is 0 when a picture was shown and
+// its window closed by the user, 1 otherwise.
+#include <cstdio>
+
+#include "archive/archive.h"
+#include "flow/libraries.h"
+#include "flow/report.h"
+#include "picture/picture.h"
+#include "platform/startup.h"
+#include "window/window.h"
+
+extern "C" const unsigned long __stack = 2000000;
+
+// Found in the program file by its "$VER: " marker; reads as empty.
+extern const char *ver;
+const char *ver __attribute__((used)) = "\0$VER: Quillpeek 1.2 (05.08.2012)\n"
+                                        "Shows the preview picture of an office document";
+
+namespace
+{
+
+const char *const member_name = "thumbnail.png";
+
+// Steps 5 to 10: the document's thumbnail on screen. True when it was shown.
+bool show_document(const char *path)
+{
+    void *member = XAD_file_unpacker(path, member_name);
+    if (member == nullptr)
+        return report_problem(path, XAD_file_problem(path, member_name));
+    uint32_t size = XAD_file_grosse(path, member_name);
+    if (size == 0)
+        return report_problem(path, XAD_file_problem(path, member_name));
+    void *picture = DTLoad(member, size);
+    uint32_t width = picture != nullptr ? DT_width(member, size) : 0;
+    uint32_t height = width != 0 ? DT_height(member, size) : 0;
+    if (picture == nullptr || width == 0 || height == 0)
+        return report_problem(path, picture_problem(member, size));
+    if (!WINDOW_Open(picture, width, height))
+        return report_problem(path, "no window could be opened (is a display available?)");
+    return true;
+}
+
+} // namespace
+
+int main(int, char **)
+{
+    DOSBase1 = OpenLibrary("dos.library", 39);
+    if (DOSBase1 == nullptr)
+        return 1;
+    GfxBase = OpenLibrary("graphics.library", 0);
+    if (GfxBase == nullptr) {
+        CloseLibrary(DOSBase1);
+        return 1;
+    }
+    CyberGfxBase = OpenLibrary("cybergraphics.library", 0);
+    if (CyberGfxBase == nullptr) {
+        CloseLibrary(GfxBase);
+        CloseLibrary(DOSBase1);
+        return 1;
+    }
+    IPTR arguments[1] = {0};
+    bool shown = false;
+    if (ReadArgs("DOCUMENTPATH/A", arguments, nullptr) == nullptr)
+        printf("There was no file specified!\n");
+    else
+        shown = show_document(reinterpret_cast<const char *>(arguments[0]));
+    CloseLibrary(CyberGfxBase);
+    CloseLibrary(GfxBase);
+    CloseLibrary(DOSBase1);
+    return shown ? 0 : 1;
+}

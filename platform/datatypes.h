@@ -1,0 +1,100 @@
+// datatypes.library and its picture class: decoding pictures from memory.
+//
+// The picture class chooses a decoder by the data's content, never by a
+// name (platform/decoders/decoder.h). An object is made by NewDTObjectA,
+// decodes its picture when laid out with DTM_PROCLAYOUT, and then supplies
+// a BitMapHeader and a true-colour BitMap (platform/graphics.h) through
+// GetDTAttrsA. Both belong to the object and die with DisposeDTObject.
+// Pictures too large to hold are refused from their header alone: no
+// object, or a header and no bitmap.
+#ifndef QUILLPEEK_PLATFORM_DATATYPES_H
+#define QUILLPEEK_PLATFORM_DATATYPES_H
+
+#include "platform/graphics.h"
+
+extern struct Library *DataTypesBase;
+
+struct DTObject;
+typedef struct DTObject Object;
+
+struct Window;
+struct Requester;
+struct GadgetInfo;
+
+// A method message: the method's identifier, then its words.
+struct MsgHeader {
+    IPTR MethodID;
+};
+typedef struct MsgHeader *Msg;
+
+struct gpLayout {
+    IPTR MethodID;
+    struct GadgetInfo *gpl_GInfo;
+    IPTR gpl_Initial;
+};
+
+struct BitMapHeader {
+    UWORD bmh_Width;
+    UWORD bmh_Height;
+    WORD bmh_Left;
+    WORD bmh_Top;
+    UBYTE bmh_Depth;
+    UBYTE bmh_Masking;
+    UBYTE bmh_Compression;
+    UBYTE bmh_Pad;
+    UWORD bmh_Transparent;
+    UBYTE bmh_XAspect;
+    UBYTE bmh_YAspect;
+    WORD bmh_PageWidth;
+    WORD bmh_PageHeight;
+};
+
+enum : ULONG {
+    DTA_GroupID = 0x8000101Fu,
+    DTA_SourceAddress = 0x80001027u,
+    DTA_SourceSize = 0x80001028u,
+    DTA_SourceType = 0x80001065u,
+    PDTA_BitMapHeader = 0x800010C9u,
+    PDTA_BitMap = 0x800010CAu,
+    PDTA_Remap = 0x800010D3u,
+    PDTA_Screen = 0x800010D4u,
+    PDTA_DestMode = 0x800010FBu,
+};
+
+enum : ULONG {
+    DTST_MEMORY = 5,
+    GID_PICTURE = 0x70696374u, // 'pict'
+    PMODE_V42 = 0,
+    PMODE_V43 = 1,
+    DTM_PROCLAYOUT = 0x602,
+};
+
+// The largest picture the class decodes: width below 16384, height at most
+// 65535 and at most this many pixels in all.
+enum : ULONG {
+    PICTURE_MAX_PIXELS = 64u * 1024u * 1024u,
+};
+
+Object *LVO_NewDTObjectA(struct Library *base, APTR name, const struct TagItem *attrs);
+void LVO_DisposeDTObject(struct Library *base, Object *o);
+IPTR LVO_DoDTMethodA(struct Library *base, Object *o, struct Window *win, struct Requester *req, Msg msg);
+ULONG LVO_GetDTAttrsA(struct Library *base, Object *o, const struct TagItem *attrs);
+
+inline Object *NewDTObjectA(APTR name, const struct TagItem *attrs)
+{
+    return LVO_NewDTObjectA(DataTypesBase, name, attrs);
+}
+inline void DisposeDTObject(Object *o)
+{
+    LVO_DisposeDTObject(DataTypesBase, o);
+}
+inline IPTR DoDTMethodA(Object *o, struct Window *win, struct Requester *req, Msg msg)
+{
+    return LVO_DoDTMethodA(DataTypesBase, o, win, req, msg);
+}
+inline ULONG GetDTAttrsA(Object *o, const struct TagItem *attrs)
+{
+    return LVO_GetDTAttrsA(DataTypesBase, o, attrs);
+}
+
+#endif

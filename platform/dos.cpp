@@ -1,0 +1,226 @@
+// dos.library: argument parsing against a template, directories, paths.
+#include "platform/dos.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/internal.h"
+#include "platform/startup.h"
+
+namespace
+{
+
+std::vector<std::string> &process_arguments()
+{
+    static std::vector<std::string> *arguments = new std::vector<std::string>;
+    return *arguments;
+}
+
+// One item of a template: its names (the first and its aliases) and
+// whether it is required.
+struct TemplateItem {
+    std::vector<std::string> names;
+    bool required = false;
+};
+
+bool parse_item(const std::string &text, TemplateItem &item)
+{
+    size_t slash = text.find('/');
+    std::string names = text.substr(0, slash);
+    for (size_t start = 0;;) {
+        size_t end = names.find('=', start);
+        std::string name = names.substr(start, end - start);
+        if (name.empty())
+            return false;
+        item.names.push_back(name);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    for (; slash != std::string::npos; slash = text.find('/', slash + 1)) {
+        std::string modifier = text.substr(slash + 1, 1);
+        if (strcasecmp(modifier.c_str(), "A") != 0 || (text.size() > slash + 2 && text[slash + 2] != '/'))
+            return false; // only required items are known
+        item.required = true;
+    }
+    return true;
+}
+
+bool parse_template(const char *tmpl, std::vector<TemplateItem> &items)
+{
+    std::string text = tmpl;
+    for (size_t start = 0;;) {
+        size_t end = text.find(',', start);
+        TemplateItem item;
+        if (!parse_item(text.substr(start, end - start), item))
+            return false;
+        items.push_back(item);
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// The item a keyword names, or -1.
+int keyword_item(const std::vector<TemplateItem> &items, const std::string &word)
+{
+    for (size_t i = 0; i < items.size(); ++i)
+        for (const std::string &name : items[i].names)
+            if (strcasecmp(name.c_str(), word.c_str()) == 0)
+                return static_cast<int>(i);
+    return -1;
+}
+
+// What the parser keeps for the caller: the values the array points into.
+struct ParsedArgs {
+    std::vector<std::string> values;
+};
+
+// Assigns values to items: keyword forms first, then the rest in order.
+bool assign(const std::vector<TemplateItem> &items, const std::vector<std::string> &arguments,
+            std::vector<const std::string *> &values)
+{
+    std::vector<const std::string *> positional;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string &argument = arguments[i];
+        size_t equals = argument.find('=');
+        int item = equals != std::string::npos ? keyword_item(items, argument.substr(0, equals)) : -1;
+        if (item >= 0) {
+            if (values[item] != nullptr)
+                return false;
+            values[item] = new std::string(argument.substr(equals + 1));
+            continue;
+        }
+        item = keyword_item(items, argument);
+        if (item >= 0) {
+            if (values[item] != nullptr || i + 1 == arguments.size())
+                return false;
+            values[item] = new std::string(arguments[++i]);
+            continue;
+        }
+        positional.push_back(&argument);
+    }
+    size_t next = 0;
+    for (size_t i = 0; i < items.size() && next < positional.size(); ++i)
+        if (values[i] == nullptr)
+            values[i] = new std::string(*positional[next++]);
+    if (next < positional.size())
+        return false;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].required && values[i] == nullptr)
+            return false;
+    return true;
+}
+
+struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
+{
+    std::vector<TemplateItem> items;
+    if (tmpl == nullptr || array == nullptr || !parse_template(tmpl, items))
+        return nullptr;
+    std::vector<const std::string *> values(items.size(), nullptr);
+    bool parsed = assign(items, process_arguments(), values);
+    ParsedArgs *parsed_args = nullptr;
+    if (parsed && platform::allocation_allowed()) {
+        parsed_args = new ParsedArgs;
+        parsed_args->values.reserve(items.size());
+        for (size_t i = 0; i < items.size(); ++i) {
+            parsed_args->values.push_back(values[i] != nullptr ? *values[i] : std::string());
+            array[i] = values[i] != nullptr ? reinterpret_cast<IPTR>(parsed_args->values[i].c_str()) : 0;
+        }
+    }
+    for (const std::string *value : values)
+        delete value;
+    if (parsed_args == nullptr)
+        return nullptr;
+    return new RDArgs{parsed_args};
+}
+
+struct Lock {
+    int descriptor;
+};
+
+} // namespace
+
+void platform_set_arguments(int argc, char **argv)
+{
+    std::vector<std::string> &arguments = process_arguments();
+    arguments.clear();
+    for (int i = 1; i < argc; ++i)
+        arguments.emplace_back(argv[i]);
+}
+
+struct RDArgs *LVO_ReadArgs(struct Library *base, CONST_STRPTR tmpl, IPTR *array, struct RDArgs *)
+{
+    if (!platform::library_ready(base, "dos.library", "ReadArgs"))
+        return nullptr;
+    struct RDArgs *args = parse_arguments(tmpl, array);
+    platform::journal("ReadArgs %s%s", tmpl != nullptr ? tmpl : "(null)", args != nullptr ? "" : " -> NULL");
+    return args;
+}
+
+void LVO_FreeArgs(struct Library *base, struct RDArgs *args)
+{
+    if (!platform::library_ready(base, "dos.library", "FreeArgs") || args == nullptr)
+        return;
+    platform::journal("FreeArgs");
+    delete static_cast<ParsedArgs *>(args->RDA_Private);
+    delete args;
+}
+
+BPTR LVO_CreateDir(struct Library *base, CONST_STRPTR name)
+{
+    if (!platform::library_ready(base, "dos.library", "CreateDir") || name == nullptr)
+        return 0;
+    std::string path = platform::host_path(name);
+    int descriptor = -1;
+    if (mkdir(path.c_str(), 0700) == 0)
+        descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    platform::journal("CreateDir %s%s", name, descriptor >= 0 ? "" : " -> 0");
+    return descriptor >= 0 ? reinterpret_cast<BPTR>(new Lock{descriptor}) : 0;
+}
+
+void LVO_UnLock(struct Library *base, BPTR lock)
+{
+    if (!platform::library_ready(base, "dos.library", "UnLock"))
+        return;
+    platform::journal("UnLock%s", lock != 0 ? "" : " 0");
+    if (lock == 0)
+        return;
+    Lock *held = reinterpret_cast<Lock *>(lock);
+    close(held->descriptor);
+    delete held;
+}
+
+STRPTR LVO_FilePart(struct Library *base, CONST_STRPTR path)
+{
+    if (!platform::library_ready(base, "dos.library", "FilePart") || path == nullptr)
+        return nullptr;
+    const char *part = path;
+    for (const char *c = path; *c != '\0'; ++c)
+        if (*c == '/' || *c == ':')
+            part = c + 1;
+    platform::journal("FilePart %s", path);
+    return const_cast<STRPTR>(part);
+}
+
+namespace platform
+{
+
+std::string host_path(const char *path)
+{
+    if ((path[0] == 't' || path[0] == 'T') && path[1] == ':') {
+        const char *tmpdir = std::getenv("TMPDIR");
+        std::string directory = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+        return directory + "/" + (path + 2);
+    }
+    return path;
+}
+
+} // namespace platform

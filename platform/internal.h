@@ -1,0 +1,44 @@
+// What the platform's libraries share among themselves; not for the
+// program's code.
+#ifndef QUILLPEEK_PLATFORM_INTERNAL_H
+#define QUILLPEEK_PLATFORM_INTERNAL_H
+
+#include <cstddef>
+#include <string>
+
+#include "platform/exec.h"
+
+namespace platform
+{
+
+// One line in the journal (in memory and/or the trace file), if one is kept.
+void journal(const char *format, ...) __attribute__((format(printf, 1, 2)));
+bool journalling();
+
+// True when base is the open base of the named library. Otherwise the call
+// is journalled as a FAULT and false returned: the caller then does nothing
+// and returns its empty result.
+bool library_ready(const struct Library *base, const char *library, const char *call);
+
+// Memory taken on the program's behalf: counted, subject to injected
+// failure, zero-filled. Null on failure.
+void *allocate(size_t size);
+void release(void *block);
+
+// Whether the named library is made missing by the test controls.
+bool library_missing(const char *name);
+
+// Whether the next allocation is allowed by the failure control (counts it).
+bool allocation_allowed();
+
+// A path with the "T:" assign resolved to the user's temporary directory.
+std::string host_path(const char *path);
+
+// Libraries' own start and end, called on the first OpenLibrary and the last
+// CloseLibrary of each. Defined in each library's file.
+bool intuition_first_open();
+void intuition_last_close();
+
+} // namespace platform
+
+#endif

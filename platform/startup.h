@@ -1,0 +1,39 @@
+// The run-time start-up: what happens before main and around it.
+//
+// The executable is linked with --wrap=main, so the C runtime enters the
+// start-up first. The start-up
+//  - opens dos.library (version 37 or later) into DOSBase, or ends the
+//    process with return code 20;
+//  - reads the test controls from the environment (QUILLPEEK_MISSING_LIBS,
+//    QUILLPEEK_TRACE, see platform/control.h);
+//  - hands the arguments to ReadArgs;
+//  - owns Ctrl-C: a break is remembered, and noticed when the program next
+//    writes to standard output or standard error: "***Break\n" goes to
+//    standard error and the process ends with return code 20;
+//  - runs main on a stack of at least __stack bytes, on a thread of its own
+//    when the process's stack limit is smaller;
+//  - closes DOSBase after main returns and exits with main's result.
+#ifndef QUILLPEEK_PLATFORM_STARTUP_H
+#define QUILLPEEK_PLATFORM_STARTUP_H
+
+#include <cstddef>
+
+// The program's declared minimum stack, in bytes. Defined by the program.
+extern "C" const unsigned long __stack;
+
+typedef int (*StartupEntry)(int argc, char **argv);
+
+// Runs entry as the start-up runs main; returns the process's return code.
+int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack);
+
+// The arguments that ReadArgs parses (argv[0] is the command's name).
+void platform_set_arguments(int argc, char **argv);
+
+// Installs the break handling: the SIGINT handler and the standard streams
+// that notice a pending break when written to.
+void platform_install_break_handling();
+
+// Size in bytes of the stack of the calling thread.
+size_t platform_current_stack_size();
+
+#endif

@@ -1,0 +1,95 @@
+// xadmaster.library: reading archives, on libarchive.
+//
+// Every format that libarchive reads is an archive here: zip (and so every
+// OpenDocument and OOXML document), 7z, tar with any compression, cpio,
+// iso9660, rar, lha, cab, ar. A zip opened by name is listed from its central
+// directory. Only regular files are members; directories and links are not
+// listed. The listing order is libarchive's.
+//
+// Ownership: an object from xadAllocObjectA belongs to the caller until
+// xadFreeObjectA. The listing that xadGetInfoA hangs at xai_FileInfo belongs
+// to the archive info and is released by xadFreeInfo; its records and texts
+// must not be touched afterwards. Memory given with XAD_OUTMEMORY stays the
+// caller's; at most XAD_OUTSIZE bytes of it are written.
+#ifndef QUILLPEEK_PLATFORM_XADMASTER_H
+#define QUILLPEEK_PLATFORM_XADMASTER_H
+
+#include "platform/exec.h"
+
+extern struct Library *xadMasterBase;
+
+struct xadFileInfo {
+    struct xadFileInfo *xfi_Next;
+    ULONG xfi_EntryNumber; // 1 for the first member, counting on
+    ULONG xfi_Flags;       // XADFIF_*
+    STRPTR xfi_FileName;   // full name inside the archive
+    ULONG xfi_Size;        // uncompressed size; 0xFFFFFFFF when larger
+    ULONG xfi_CrunchSize;  // stored size where known, else 0
+};
+
+struct xadArchiveInfo {
+    struct xadFileInfo *xai_FileInfo; // the listing, after xadGetInfoA
+    ULONG xai_Flags;
+    STRPTR xai_Password; // passphrase for enciphered members, or null
+    APTR xai_Private;    // the library's own
+};
+
+enum : ULONG {
+    XADFIF_CRYPTED = 1u << 0,
+};
+
+enum : LONG {
+    XADOBJ_ARCHIVEINFO = 1,
+};
+
+enum : ULONG {
+    XAD_INFILENAME = 0x80000002u,  // archive path
+    XAD_OUTSIZE = 0x8000000Au,     // bytes available at XAD_OUTMEMORY
+    XAD_OUTFILENAME = 0x8000000Bu, // file to extract into
+    XAD_OUTMEMORY = 0x8000000Du,   // memory to extract into
+    XAD_ENTRYNUMBER = 0x80000034u, // the member, by xfi_EntryNumber
+    XAD_OVERWRITE = 0x80000036u,   // replace an existing output file
+};
+
+enum : LONG {
+    XADERR_OK = 0,
+    XADERR_UNKNOWN = 1,   // not an archive the library reads
+    XADERR_INPUT = 2,     // the archive cannot be read
+    XADERR_OUTPUT = 3,    // the output cannot be written
+    XADERR_BADPARAMS = 4, // missing or contradicting tags
+    XADERR_NOMEMORY = 5,
+    XADERR_ILLEGALDATA = 6,  // damaged data
+    XADERR_ENCRYPTED = 8,    // enciphered, and no or a wrong passphrase
+    XADERR_FILEEXISTS = 9,   // the output file exists and XAD_OVERWRITE is off
+    XADERR_SHORTBUFFER = 10, // the member is larger than XAD_OUTSIZE
+    XADERR_ENTRYNUMBER = 11, // no member of that number
+};
+
+APTR LVO_xadAllocObjectA(struct Library *base, LONG type, const struct TagItem *tags);
+void LVO_xadFreeObjectA(struct Library *base, APTR object, const struct TagItem *tags);
+LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags);
+void LVO_xadFreeInfo(struct Library *base, struct xadArchiveInfo *ai);
+LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags);
+
+inline APTR xadAllocObjectA(LONG type, const struct TagItem *tags)
+{
+    return LVO_xadAllocObjectA(xadMasterBase, type, tags);
+}
+inline void xadFreeObjectA(APTR object, const struct TagItem *tags)
+{
+    LVO_xadFreeObjectA(xadMasterBase, object, tags);
+}
+inline LONG xadGetInfoA(struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    return LVO_xadGetInfoA(xadMasterBase, ai, tags);
+}
+inline void xadFreeInfo(struct xadArchiveInfo *ai)
+{
+    LVO_xadFreeInfo(xadMasterBase, ai);
+}
+inline LONG xadFileUnArcA(struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    return LVO_xadFileUnArcA(xadMasterBase, ai, tags);
+}
+
+#endif

@@ -1,0 +1,324 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <spng.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char **environ;
+
+namespace testing_support
+{
+
+std::string source_dir()
+{
+    return QUILLPEEK_SOURCE_DIR;
+}
+std::string shared_dir()
+{
+    return QUILLPEEK_SHARED_DIR;
+}
+std::string binary_path()
+{
+    return QUILLPEEK_BINARY;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+void write_file(const std::string &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << data;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+TempDir::TempDir()
+{
+    const char *base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quillpeek-test-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = name.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace
+{
+
+std::vector<std::string> child_environment(const std::map<std::string, std::string> &changes)
+{
+    std::vector<std::string> result;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        std::string key = text.substr(0, text.find('='));
+        if (changes.count(key) == 0)
+            result.push_back(text);
+    }
+    for (const auto &change : changes)
+        if (!change.second.empty())
+            result.push_back(change.first + "=" + change.second);
+    return result;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &texts)
+{
+    std::vector<char *> result;
+    for (std::string &text : texts)
+        result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+// Reads both pipes until the child has closed them or the time is up.
+void collect(int out_fd, int err_fd, ProcessResult &result, pid_t pid, const ProcessOptions &options)
+{
+    auto start = std::chrono::steady_clock::now();
+    bool signalled = false;
+    fcntl(out_fd, F_SETFL, O_NONBLOCK);
+    fcntl(err_fd, F_SETFL, O_NONBLOCK);
+    bool out_open = true, err_open = true;
+    char buffer[65536];
+    while (out_open || err_open) {
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (options.signal_after != 0 && !signalled && elapsed >= options.signal_after_seconds) {
+            kill(pid, options.signal_after);
+            signalled = true;
+        }
+        if (elapsed > options.timeout_seconds) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        bool any = false;
+        for (int which = 0; which < 2; ++which) {
+            int fd = which == 0 ? out_fd : err_fd;
+            bool &open = which == 0 ? out_open : err_open;
+            std::string &sink = which == 0 ? result.out : result.err;
+            if (!open)
+                continue;
+            ssize_t got = read(fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sink.append(buffer, static_cast<size_t>(got));
+                any = true;
+            } else if (got == 0) {
+                open = false;
+            }
+        }
+        if (!any)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+} // namespace
+
+ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options)
+{
+    int out_pipe[2], err_pipe[2], in_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(in_pipe) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(in_pipe[0], 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            close(fd);
+        if (options.stack_limit_bytes > 0) {
+            struct rlimit limit = {static_cast<rlim_t>(options.stack_limit_bytes),
+                                   static_cast<rlim_t>(options.stack_limit_bytes)};
+            setrlimit(RLIMIT_STACK, &limit);
+        }
+        std::vector<std::string> args = argv;
+        std::vector<std::string> env = child_environment(options.env);
+        execve(args[0].c_str(), pointers(args).data(), pointers(env).data());
+        _exit(127);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (!options.input.empty()) {
+        ssize_t ignored = write(in_pipe[1], options.input.data(), options.input.size());
+        (void)ignored;
+    }
+    close(in_pipe[1]);
+    ProcessResult result;
+    collect(out_pipe[0], err_pipe[0], result, pid, options);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    int status = 0;
+    struct rusage usage = {};
+    wait4(pid, &status, 0, &usage);
+    result.peak_rss_kib = usage.ru_maxrss;
+    if (WIFEXITED(status))
+        result.exit_code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    return result;
+}
+
+ProcessResult run_quillpeek(const std::vector<std::string> &arguments, const ProcessOptions &options)
+{
+    std::vector<std::string> argv = {binary_path()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_process(argv, options);
+}
+
+namespace
+{
+
+void check(int status, struct archive *a, const char *what)
+{
+    if (status < ARCHIVE_WARN)
+        throw std::runtime_error(std::string(what) + ": " +
+                                 (archive_error_string(a) ? archive_error_string(a) : "?"));
+}
+
+void set_format(struct archive *a, const std::string &format, bool streamed)
+{
+    if (format == "zip" || format == "zip-stored") {
+        check(archive_write_set_format_zip(a), a, "zip");
+        if (format == "zip-stored")
+            check(archive_write_set_option(a, "zip", "compression", "store"), a, "store");
+        if (!streamed)
+            check(archive_write_set_option(a, "zip", "zip64", nullptr), a, "zip64");
+    } else if (format == "7z") {
+        check(archive_write_set_format_7zip(a), a, "7z");
+    } else if (format == "tar" || format == "tar.gz" || format == "tar.xz") {
+        check(archive_write_set_format_pax_restricted(a), a, "tar");
+        if (format == "tar.gz")
+            check(archive_write_add_filter_gzip(a), a, "gzip");
+        if (format == "tar.xz")
+            check(archive_write_add_filter_xz(a), a, "xz");
+    } else if (format == "cpio") {
+        check(archive_write_set_format_cpio_newc(a), a, "cpio");
+    } else if (format == "iso") {
+        check(archive_write_set_format_iso9660(a), a, "iso");
+    } else {
+        throw std::runtime_error("unknown format " + format);
+    }
+}
+
+} // namespace
+
+void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
+                   bool streamed)
+{
+    struct archive *a = archive_write_new();
+    set_format(a, format, streamed);
+    bool enciphered = false;
+    for (const Member &member : members)
+        enciphered = enciphered || !member.passphrase.empty();
+    if (enciphered) {
+        check(archive_write_set_options(a, "zip:encryption=zipcrypt"), a, "encryption");
+        check(archive_write_set_passphrase(a, members.front().passphrase.c_str()), a, "passphrase");
+    }
+    int fd = -1;
+    if (streamed) {
+        // Data descriptors: libarchive writes them when it cannot seek back.
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        check(archive_write_open_fd(a, fd), a, "open");
+    } else {
+        check(archive_write_open_filename(a, path.c_str()), a, "open");
+    }
+    for (const Member &member : members) {
+        struct archive_entry *entry = archive_entry_new();
+        archive_entry_set_pathname(entry, member.name.c_str());
+        archive_entry_set_mtime(entry, 1700000000, 0);
+        if (member.kind == Member::Directory) {
+            archive_entry_set_filetype(entry, AE_IFDIR);
+            archive_entry_set_perm(entry, 0755);
+        } else if (member.kind == Member::Symlink) {
+            archive_entry_set_filetype(entry, AE_IFLNK);
+            archive_entry_set_perm(entry, 0777);
+            archive_entry_set_symlink(entry, member.link_target.c_str());
+        } else {
+            archive_entry_set_filetype(entry, AE_IFREG);
+            archive_entry_set_perm(entry, 0644);
+            if (!streamed)
+                archive_entry_set_size(entry, static_cast<la_int64_t>(member.data.size()));
+        }
+        check(archive_write_header(a, entry), a, "header");
+        if (member.kind == Member::File && !member.data.empty())
+            archive_write_data(a, member.data.data(), member.data.size());
+        archive_entry_free(entry);
+    }
+    check(archive_write_close(a), a, "close");
+    archive_write_free(a);
+    if (fd >= 0)
+        close(fd);
+}
+
+std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb)
+{
+    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0; i < argb.size() && i * 4 < rgba.size(); ++i) {
+        rgba[i * 4 + 0] = static_cast<unsigned char>(argb[i] >> 16);
+        rgba[i * 4 + 1] = static_cast<unsigned char>(argb[i] >> 8);
+        rgba[i * 4 + 2] = static_cast<unsigned char>(argb[i]);
+        rgba[i * 4 + 3] = static_cast<unsigned char>(argb[i] >> 24);
+    }
+    spng_ctx *ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    struct spng_ihdr ihdr = {};
+    ihdr.width = width;
+    ihdr.height = height;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    spng_set_ihdr(ctx, &ihdr);
+    int status = spng_encode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    size_t size = 0;
+    int error = 0;
+    void *png = spng_get_png_buffer(ctx, &size, &error);
+    spng_ctx_free(ctx);
+    if (status != 0 || png == nullptr)
+        throw std::runtime_error(std::string("png encode: ") + spng_strerror(status ? status : error));
+    std::string result(static_cast<char *>(png), size);
+    free(png);
+    return result;
+}
+
+std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height)
+{
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            pixels[static_cast<size_t>(y) * width + x] = 0xFF000000u | ((x * 37u + y * 11u) & 0xFF) << 16 |
+                                                         ((y * 53u) & 0xFF) << 8 | ((x * 7u + 90u) & 0xFF);
+    return pixels;
+}
+
+} // namespace testing_support

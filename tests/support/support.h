@@ -1,0 +1,85 @@
+// Helpers shared by the tests: where things are, temporary folders, child
+// processes, and archives and pictures the tests write themselves.
+#ifndef QUILLPEEK_TESTS_SUPPORT_H
+#define QUILLPEEK_TESTS_SUPPORT_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support
+{
+
+std::string source_dir();
+std::string shared_dir();  // ../shared beside the checkout
+std::string binary_path(); // build/quillpeek (of this build)
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
+
+// A fresh folder under $TMPDIR or /tmp, removed with everything in it.
+class TempDir
+{
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// What a child process did.
+struct ProcessResult {
+    int exit_code = -1; // -1 when it was killed by a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+    long peak_rss_kib = 0; // the child's maximum resident set size
+    bool timed_out = false;
+};
+
+struct ProcessOptions {
+    std::map<std::string, std::string> env; // set in the child (empty value: unset)
+    std::string input;                      // written to its standard input
+    double timeout_seconds = 60;
+    long stack_limit_bytes = 0; // RLIMIT_STACK for the child when set
+    // Sent to the child once it has been running this long (0: never).
+    int signal_after = 0;
+    double signal_after_seconds = 0;
+};
+
+ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {});
+
+// Runs build/quillpeek with these arguments.
+ProcessResult run_quillpeek(const std::vector<std::string> &arguments, const ProcessOptions &options = {});
+
+// One member of an archive written by write_archive.
+struct Member {
+    std::string name;
+    std::string data;
+    enum Kind { File, Directory, Symlink } kind = File;
+    std::string link_target;
+    std::string passphrase; // enciphered (zip) when set
+};
+
+// Writes an archive with libarchive. format: "zip", "zip-stored", "7z",
+// "tar", "tar.gz", "tar.xz", "cpio", "iso"; for zip, data descriptors when
+// streamed is true.
+void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
+                   bool streamed = false);
+
+// A PNG of width x height from 0xAARRGGBB pixels (row by row), as RGBA 8.
+std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb);
+
+// A picture whose pixel (x, y) is a colour no other pixel shares nearby:
+// the default test pattern.
+std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height);
+
+} // namespace testing_support
+
+#endif
