@@ -7,7 +7,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
-#include "tests/support/platform_fixture.h"
+#include "platform_fixture.h"
 #include "text/text.h"
 
 namespace
