@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,14 @@ int keyword_item(const std::vector<TemplateItem> &items, const std::string &word
     return -1;
 }
 
+// Records handed out by ReadArgs and not yet freed. A program may keep its
+// record to the end (the system takes it back then), so they stay reachable.
+std::set<struct RDArgs *> &outstanding_records()
+{
+    static std::set<struct RDArgs *> *records = new std::set<struct RDArgs *>;
+    return *records;
+}
+
 // What the parser keeps for the caller: the values the array points into.
 struct ParsedArgs {
     std::vector<std::string> values;
@@ -139,7 +148,9 @@ struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
         delete value;
     if (parsed_args == nullptr)
         return nullptr;
-    return new RDArgs{parsed_args};
+    struct RDArgs *record = new RDArgs{parsed_args};
+    outstanding_records().insert(record);
+    return record;
 }
 
 struct Lock {
@@ -170,6 +181,10 @@ void LVO_FreeArgs(struct Library *base, struct RDArgs *args)
     if (!platform::library_ready(base, "dos.library", "FreeArgs") || args == nullptr)
         return;
     platform::journal("FreeArgs");
+    if (outstanding_records().erase(args) == 0) {
+        platform::journal("FreeArgs FAULT not a record of ReadArgs");
+        return;
+    }
     delete static_cast<ParsedArgs *>(args->RDA_Private);
     delete args;
 }

@@ -1,0 +1,41 @@
+# Shared by scripts/run and scripts/test (sourced, not run): installs the
+# Debian packages that are missing, then configures and builds.
+set -euo pipefail
+
+QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# What building and running needs.
+RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
+  libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev
+  libgtest-dev libbenchmark-dev)
+# What the tests need besides: a sanitizer-capable clang for the fuzzers, an
+# X server and its tools for the end-to-end tests, the reference tools.
+TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
+  imagemagick libarchive-tools unzip zip hyperfine feh time)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local missing=()
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  if [ "${#missing[@]}" -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir="$1"
+  shift
+  cmake -S "$QUILLPEEK_ROOT" -B "$QUILLPEEK_ROOT/$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$QUILLPEEK_ROOT/$dir" -j "$(nproc)"
+}

@@ -1,0 +1,101 @@
+// The start-up, run in a child process of its own: the stack main gets, and
+// the break.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/startup.h"
+
+namespace
+{
+
+struct ChildResult {
+    int exit_code = -1;
+    std::string err;
+};
+
+// Runs the start-up with entry in a forked child, with a stack limit.
+ChildResult run_startup(StartupEntry entry, rlim_t stack_limit)
+{
+    int err_pipe[2];
+    EXPECT_EQ(pipe(err_pipe), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err_pipe[1], STDERR_FILENO);
+        close(err_pipe[0]);
+        struct rlimit limit = {stack_limit, stack_limit};
+        setrlimit(RLIMIT_STACK, &limit);
+        char name[] = "quillpeek";
+        char *argv[] = {name, nullptr};
+        _exit(platform_startup(entry, 1, argv, 2000000));
+    }
+    close(err_pipe[1]);
+    ChildResult result;
+    char buffer[256];
+    for (ssize_t got; (got = read(err_pipe[0], buffer, sizeof buffer)) > 0;)
+        result.err.append(buffer, static_cast<size_t>(got));
+    close(err_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return result;
+}
+
+// Uses about 1.6 MB of stack, more than a 1 MiB limit allows.
+__attribute__((noinline)) int deep(int depth)
+{
+    volatile char frame[16 * 1024];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0)
+        return frame[0];
+    return deep(depth - 1) + frame[0];
+}
+
+int entry_needing_a_large_stack(int, char **)
+{
+    if (platform_current_stack_size() < 2000000)
+        return 3;
+    return deep(100) >= 0 ? 7 : 8;
+}
+
+int entry_interrupted_before_writing(int, char **)
+{
+    raise(SIGINT); // remembered, not fatal
+    fprintf(stderr, "should not appear\n");
+    return 0;
+}
+
+int entry_interrupted_without_writing(int, char **)
+{
+    raise(SIGINT);
+    return 5;
+}
+
+TEST(Startup, RunsMainOnAtLeastTheDeclaredStackEvenUnderASmallLimit)
+{
+    EXPECT_EQ(run_startup(entry_needing_a_large_stack, 1024 * 1024).exit_code, 7);
+    EXPECT_EQ(run_startup(entry_needing_a_large_stack, 8 * 1024 * 1024).exit_code, 7);
+}
+
+TEST(Startup, ABreakIsNoticedAtTheNextWriteAndEndsWithReturnCode20)
+{
+    ChildResult result = run_startup(entry_interrupted_before_writing, 8 * 1024 * 1024);
+    EXPECT_EQ(result.exit_code, 20);
+    EXPECT_EQ(result.err, "***Break\n");
+}
+
+TEST(Startup, ABreakWithNoWriteAfterItChangesNothing)
+{
+    ChildResult result = run_startup(entry_interrupted_without_writing, 8 * 1024 * 1024);
+    EXPECT_EQ(result.exit_code, 5);
+    EXPECT_EQ(result.err, "");
+}
+
+} // namespace
