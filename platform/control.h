@@ -46,4 +46,7 @@ int platform_open_count(const char *name);
 // Blocks from AllocVec not yet freed.
 long platform_live_blocks();
 
+// Datatype objects made and not yet disposed of.
+long platform_live_objects();
+
 #endif

@@ -69,10 +69,16 @@ enum : ULONG {
     DTM_PROCLAYOUT = 0x602,
 };
 
-// The largest picture the class decodes: width below 16384, height at most
-// 65535 and at most this many pixels in all.
+// The largest picture the class decodes: width below 16384 (a row of 4-byte
+// pixels must fit cybergraphics' 16-bit row length), height at most 65535
+// and at most this many pixels in all: 4096 x 4096, 64 MiB of pixels, so
+// that a picture costs at most 64 MiB in its bitmap (and 256 MiB in a
+// PictureBuffer, most of it untouched zero pages). Larger pictures are
+// refused from their header: the object gives its BitMapHeader and no
+// bitmap. Headers beyond 65535 in either direction give no object at all,
+// since a BitMapHeader cannot carry them.
 enum : ULONG {
-    PICTURE_MAX_PIXELS = 64u * 1024u * 1024u,
+    PICTURE_MAX_PIXELS = 16u * 1024u * 1024u,
 };
 
 Object *LVO_NewDTObjectA(struct Library *base, APTR name, const struct TagItem *attrs);
