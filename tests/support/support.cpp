@@ -162,6 +162,8 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
                                    static_cast<rlim_t>(options.stack_limit_bytes)};
             setrlimit(RLIMIT_STACK, &limit);
         }
+        if (options.as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
         std::vector<std::string> args = argv;
         std::vector<std::string> env = child_environment(options.env);
         execve(args[0].c_str(), pointers(args).data(), pointers(env).data());

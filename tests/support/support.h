@@ -48,6 +48,7 @@ struct ProcessOptions {
     std::string input;                      // written to its standard input
     double timeout_seconds = 60;
     long stack_limit_bytes = 0; // RLIMIT_STACK for the child when set
+    bool as_nobody = false;     // drop to the user nobody first (when root)
     // Sent to the child once it has been running this long (0: never).
     int signal_after = 0;
     double signal_after_seconds = 0;
