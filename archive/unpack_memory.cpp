@@ -1,15 +1,267 @@
-// Placeholder until the archive routines land.
-#include "archive/archive.h"
+// One archive member, found by a piece of its name, into memory.
+//
+// Each routine opens xadmaster.library, lists the archive into an EntryTable
+// of its own, searches it and releases the listing, the archive info and the
+// library, in that order, on every path.
+#include <sys/stat.h>
 
-void *XAD_file_unpacker(const char *, const char *)
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "flow/libraries.h"
+
+namespace
 {
+
+// One member of the listing. A name that does not fit the field is held as
+// the listing's own text (alive until xadFreeInfo) in long_name.
+struct EntryRecord {
+    char name[152];
+    ULONG entry_number;
+    ULONG size;
+    const char *long_name;
+};
+
+enum { ENTRY_TABLE_ROWS = 30 };
+
+// Rows from 1 upward hold the members in listing order; row 0 stays empty.
+// The first 30 rows live in the table; a longer listing moves to a heap array
+// of rows (owned by the table, freed by entry_table_end).
+struct EntryTable {
+    EntryRecord fixed[ENTRY_TABLE_ROWS];
+    EntryRecord *rows;
+    LONG capacity;
+    LONG member_count;
+    LONG search_index;
+};
+
+void entry_table_begin(EntryTable *table)
+{
+    table->rows = table->fixed;
+    table->capacity = ENTRY_TABLE_ROWS;
+    table->member_count = 0;
+    table->search_index = 0;
+}
+
+void entry_table_end(EntryTable *table)
+{
+    if (table->rows != table->fixed)
+        free(table->rows);
+    table->rows = table->fixed;
+    table->capacity = ENTRY_TABLE_ROWS;
+}
+
+// Room for one more row; false when the memory cannot be had.
+bool entry_table_grow(EntryTable *table)
+{
+    if (table->member_count + 1 < table->capacity)
+        return true;
+    if (table->capacity > 0x3FFFFFFF / 2)
+        return false;
+    LONG capacity = table->capacity * 2;
+    EntryRecord *rows =
+        static_cast<EntryRecord *>(malloc(sizeof(EntryRecord) * static_cast<size_t>(capacity)));
+    if (rows == nullptr)
+        return false;
+    memcpy(rows, table->rows, sizeof(EntryRecord) * static_cast<size_t>(table->member_count + 1));
+    entry_table_end(table);
+    table->rows = rows;
+    table->capacity = capacity;
+    return true;
+}
+
+const char *row_name(const EntryRecord *row)
+{
+    return row->long_name != nullptr ? row->long_name : row->name;
+}
+
+// The listing walk: one row per member, from row 1. False when the table
+// cannot hold the listing.
+bool fill_table(EntryTable *table, const struct xadArchiveInfo *ai)
+{
+    for (const struct xadFileInfo *fi = ai->xai_FileInfo; fi != nullptr; fi = fi->xfi_Next) {
+        if (!entry_table_grow(table))
+            return false;
+        table->member_count++;
+        EntryRecord *row = &table->rows[table->member_count];
+        int length = snprintf(row->name, sizeof row->name, "%s", fi->xfi_FileName);
+        row->long_name =
+            length < 0 || static_cast<size_t>(length) >= sizeof row->name ? fi->xfi_FileName : nullptr;
+        row->entry_number = fi->xfi_EntryNumber;
+        row->size = fi->xfi_Size;
+    }
+    return true;
+}
+
+// The search: the first row whose name contains wanted. Null when none does.
+const EntryRecord *search_table(EntryTable *table, const char *wanted)
+{
+    for (table->search_index = 1; table->search_index <= table->member_count; table->search_index++) {
+        const EntryRecord *row = &table->rows[table->search_index];
+        if (strstr(row_name(row), wanted) != nullptr)
+            return row;
+    }
     return nullptr;
 }
-uint32_t XAD_file_grosse(const char *, const char *)
+
+// What one listing of the archive gave.
+enum ListingOutcome { LISTED, NO_LIBRARY, NO_OBJECT, NOT_READ, NO_TABLE };
+
+// Steps 2 to 6: the library open, an archive info allocated and the archive
+// listed into the table. On LISTED the caller holds the library, the object
+// (*ai) and the listing and must release them with close_listing; on any
+// other outcome everything obtained is already released.
+ListingOutcome open_listing(const char *path, EntryTable *table, struct xadArchiveInfo **ai)
 {
-    return 0;
+    *ai = nullptr;
+    xadMasterBase = OpenLibrary("xadmaster.library", 0);
+    if (xadMasterBase == nullptr)
+        return NO_LIBRARY;
+    *ai = static_cast<struct xadArchiveInfo *>(xadAllocObject(XADOBJ_ARCHIVEINFO, TAG_DONE));
+    if (*ai == nullptr) {
+        CloseLibrary(xadMasterBase);
+        return NO_OBJECT;
+    }
+    if (xadGetInfo(*ai, XAD_INFILENAME, path, TAG_DONE) != XADERR_OK) {
+        xadFreeObject(*ai, TAG_DONE);
+        CloseLibrary(xadMasterBase);
+        *ai = nullptr;
+        return NOT_READ;
+    }
+    if (!fill_table(table, *ai)) {
+        xadFreeInfo(*ai);
+        xadFreeObject(*ai, TAG_DONE);
+        CloseLibrary(xadMasterBase);
+        *ai = nullptr;
+        return NO_TABLE;
+    }
+    return LISTED;
 }
-const char *XAD_file_problem(const char *, const char *)
+
+// Step 10: the listing, the object, the library.
+void close_listing(struct xadArchiveInfo *ai)
 {
-    return "cannot be read as an archive";
+    xadFreeInfo(ai);
+    xadFreeObject(ai, TAG_DONE);
+    CloseLibrary(xadMasterBase);
+}
+
+// The block for a member of this size: four times its size, zero-filled.
+// Null for a member larger than XAD_MEMBER_LIMIT (no allocation is tried).
+void *allocate_block(ULONG size)
+{
+    if (size > XAD_MEMBER_LIMIT)
+        return nullptr;
+    uint64_t bytes = 4ull * size;
+    if (bytes > 0xFFFFFFFFull)
+        return nullptr;
+    return AllocVec(static_cast<ULONG>(bytes), MEMF_CLEAR);
+}
+
+} // namespace
+
+void *XAD_file_unpacker(const char *path, const char *wanted)
+{
+    void *block = nullptr;
+    EntryTable table;
+    entry_table_begin(&table);
+    struct xadArchiveInfo *ai;
+    if (open_listing(path, &table, &ai) != LISTED) {
+        entry_table_end(&table);
+        return nullptr;
+    }
+    const EntryRecord *chosen = search_table(&table, wanted);
+    if (chosen != nullptr)
+        block = allocate_block(chosen->size);
+    if (block != nullptr)
+        xadFileUnArc(ai, XAD_OUTMEMORY, block, XAD_OUTSIZE, chosen->size, XAD_ENTRYNUMBER,
+                     chosen->entry_number, TAG_DONE);
+    close_listing(ai);
+    entry_table_end(&table);
+    return block;
+}
+
+uint32_t XAD_file_grosse(const char *path, const char *wanted)
+{
+    uint32_t size = 0;
+    EntryTable table;
+    entry_table_begin(&table);
+    struct xadArchiveInfo *ai;
+    if (open_listing(path, &table, &ai) != LISTED) {
+        entry_table_end(&table);
+        return 0;
+    }
+    const EntryRecord *chosen = search_table(&table, wanted);
+    if (chosen != nullptr)
+        size = chosen->size;
+    close_listing(ai);
+    entry_table_end(&table);
+    return size;
+}
+
+namespace
+{
+
+char problem_text[256];
+
+// Why the file itself cannot be read, or null when it can be opened.
+const char *file_problem(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0)
+        return strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "is a directory";
+    if (!S_ISREG(st.st_mode))
+        return "is not a regular file";
+    FILE *file = fopen(path, "rb");
+    if (file == nullptr)
+        return strerror(errno);
+    fclose(file);
+    return nullptr;
+}
+
+} // namespace
+
+const char *XAD_file_problem(const char *path, const char *wanted)
+{
+    const char *problem = file_problem(path);
+    if (problem != nullptr)
+        return problem;
+    EntryTable table;
+    entry_table_begin(&table);
+    struct xadArchiveInfo *ai;
+    switch (open_listing(path, &table, &ai)) {
+    case NO_LIBRARY:
+        problem = "xadmaster.library cannot be opened";
+        break;
+    case NO_OBJECT:
+    case NO_TABLE:
+        problem = "there is not enough memory to list it";
+        break;
+    case NOT_READ:
+        problem = "cannot be read as an archive";
+        break;
+    case LISTED: {
+        const EntryRecord *chosen = search_table(&table, wanted);
+        if (chosen == nullptr) {
+            snprintf(problem_text, sizeof problem_text, "has no member whose name contains \"%.200s\"",
+                     wanted);
+            problem = problem_text;
+        } else if (chosen->size == 0) {
+            problem = "its thumbnail member is empty";
+        } else if (chosen->size > XAD_MEMBER_LIMIT) {
+            problem = "its thumbnail member is larger than 256 MiB";
+        } else {
+            problem = "there is not enough memory for its thumbnail member";
+        }
+        close_listing(ai);
+        break;
+    }
+    }
+    entry_table_end(&table);
+    return problem;
 }

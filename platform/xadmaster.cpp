@@ -1,19 +1,730 @@
-// xadmaster.library on libarchive. (Being built.)
+// xadmaster.library on libarchive.
+//
+// xadGetInfoA opens the archive file once and keeps it open until
+// xadFreeInfo, so that every extraction reads the very file that was listed.
+// libarchive reads it through a buffer of this library's own (see Source), so
+// that the zip reader's seek to each member's local header costs no system
+// call when the headers lie close together.
+//
+// A listing is remembered for the last archive listed, keyed by the file's
+// identity (device, inode, size, modification and change times), and only
+// once the file has stood unchanged for a while: listing the same document
+// again, as the viewing flow does, then costs one fstat.
 #include "platform/xadmaster.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "platform/internal.h"
 
-APTR LVO_xadAllocObjectA(struct Library *, LONG, const struct TagItem *)
+namespace
 {
+
+const char *const library_name = "xadmaster.library";
+
+// ---------------------------------------------------------------------------
+// Reading the archive file
+
+// The archive file as libarchive reads it: pread through a buffer, with seeks
+// inside the buffer answered from it.
+struct Source {
+    int fd = -1;
+    int64_t size = 0;
+    int64_t position = 0;     // where the next read starts
+    int64_t buffer_start = 0; // file offset of buffer[0]
+    size_t buffer_length = 0; // valid bytes in buffer
+    std::vector<char> buffer;
+};
+
+constexpr size_t source_block = 128 * 1024;
+
+la_ssize_t source_read(struct archive *a, void *client, const void **block)
+{
+    Source *source = static_cast<Source *>(client);
+    int64_t end = source->buffer_start + static_cast<int64_t>(source->buffer_length);
+    if (source->position < source->buffer_start || source->position >= end) {
+        if (source->buffer.size() < source_block)
+            source->buffer.resize(source_block);
+        ssize_t got;
+        do
+            got = pread(source->fd, source->buffer.data(), source->buffer.size(), source->position);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            archive_set_error(a, errno, "cannot read the archive");
+            return ARCHIVE_FATAL;
+        }
+        source->buffer_start = source->position;
+        source->buffer_length = static_cast<size_t>(got);
+        end = source->buffer_start + got;
+        if (got == 0) {
+            *block = source->buffer.data();
+            return 0;
+        }
+    }
+    *block = source->buffer.data() + (source->position - source->buffer_start);
+    la_ssize_t length = static_cast<la_ssize_t>(end - source->position);
+    source->position = end;
+    return length;
+}
+
+la_int64_t source_seek(struct archive *, void *client, la_int64_t offset, int whence)
+{
+    Source *source = static_cast<Source *>(client);
+    int64_t base = whence == SEEK_CUR ? source->position : whence == SEEK_END ? source->size : 0;
+    int64_t target = base + offset;
+    if (target < 0)
+        return ARCHIVE_FATAL;
+    source->position = target;
+    return target;
+}
+
+la_int64_t source_skip(struct archive *, void *client, la_int64_t request)
+{
+    Source *source = static_cast<Source *>(client);
+    int64_t left = source->size > source->position ? source->size - source->position : 0;
+    int64_t step = request < left ? request : left;
+    source->position += step;
+    return step;
+}
+
+// A reader of every archive format we accept over the source. Plain "raw"
+// and "empty" input is not an archive; nor is mtree, a text format whose
+// members are files of this machine named in the text.
+struct archive *open_reader(Source &source, const char *passphrase)
+{
+    struct archive *a = archive_read_new();
+    if (a == nullptr)
+        return nullptr;
+    archive_read_support_filter_all(a);
+    archive_read_support_format_7zip(a);
+    archive_read_support_format_ar(a);
+    archive_read_support_format_cab(a);
+    archive_read_support_format_cpio(a);
+    archive_read_support_format_iso9660(a);
+    archive_read_support_format_lha(a);
+    archive_read_support_format_rar(a);
+    archive_read_support_format_rar5(a);
+    archive_read_support_format_tar(a);
+    archive_read_support_format_xar(a);
+    archive_read_support_format_zip(a); // seekable reader, streaming as fallback
+    if (passphrase != nullptr)
+        archive_read_add_passphrase(a, passphrase);
+    archive_read_set_read_callback(a, source_read);
+    archive_read_set_seek_callback(a, source_seek);
+    archive_read_set_skip_callback(a, source_skip);
+    archive_read_set_callback_data(a, &source);
+    if (archive_read_open1(a) != ARCHIVE_OK) {
+        archive_read_free(a);
+        return nullptr;
+    }
+    return a;
+}
+
+// Outcome of one step of a walk over the headers.
+enum class Step { Header, Unreadable, End, Failed };
+
+// The next header, counting each header libarchive gives (readable or not)
+// once, so that two walks over the same file count alike.
+Step next_header(struct archive *a, struct archive_entry **entry)
+{
+    for (int retries = 0; retries < 16; ++retries) {
+        int status = archive_read_next_header(a, entry);
+        if (status == ARCHIVE_OK || status == ARCHIVE_WARN)
+            return Step::Header;
+        if (status == ARCHIVE_EOF)
+            return Step::End;
+        if (status == ARCHIVE_FAILED)
+            return Step::Unreadable;
+        if (status != ARCHIVE_RETRY)
+            return Step::Failed;
+    }
+    return Step::Failed;
+}
+
+// Regular files are members; directories, symbolic links and hard links
+// that carry no data of their own are not.
+bool is_member(struct archive_entry *entry)
+{
+    if (archive_entry_filetype(entry) != AE_IFREG)
+        return false;
+    return archive_entry_hardlink(entry) == nullptr || archive_entry_size(entry) > 0;
+}
+
+// The member's name as libarchive gives it; its UTF-8 form where the
+// locale's cannot be had.
+const char *member_name(struct archive_entry *entry)
+{
+    const char *name = archive_entry_pathname(entry);
+    if (name == nullptr)
+        name = archive_entry_pathname_utf8(entry);
+    return name != nullptr ? name : "";
+}
+
+// Bytes of the current member, counted by reading it (for formats that do not
+// record sizes); stops counting past 32 bits.
+uint64_t measure_member(struct archive *a)
+{
+    uint64_t total = 0;
+    const void *block;
+    size_t length;
+    la_int64_t offset;
+    while (total <= 0xFFFFFFFFull && archive_read_data_block(a, &block, &length, &offset) == ARCHIVE_OK)
+        total =
+            static_cast<uint64_t>(offset) + length > total ? static_cast<uint64_t>(offset) + length : total;
+    return total;
+}
+
+// ---------------------------------------------------------------------------
+// Listings
+
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified = {}, changed = {};
+
+    bool operator==(const Identity &other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+Identity identity_of(const struct stat &st)
+{
+    Identity id;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.modified = st.st_mtim;
+    id.changed = st.st_ctim;
+    return id;
+}
+
+// A file whose times are this close to now may still be changed within the
+// same clock tick without its identity changing; it is not remembered.
+bool settled(const Identity &id)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    time_t latest = id.modified.tv_sec > id.changed.tv_sec ? id.modified.tv_sec : id.changed.tv_sec;
+    return now.tv_sec - latest >= 2;
+}
+
+// One member as listed.
+struct Listed {
+    uint64_t ordinal; // its header's position in libarchive's walk, from 0
+    uint64_t size;
+    ULONG flags;
+    size_t name_offset; // into Listing::names, zero-terminated
+};
+
+struct Listing {
+    std::vector<Listed> members;
+    std::string names;
+};
+
+// The listing of the last settled archive listed.
+struct RememberedListing {
+    std::mutex lock;
+    Identity id;
+    std::shared_ptr<const Listing> listing;
+};
+
+RememberedListing &remembered()
+{
+    static RememberedListing *instance = new RememberedListing;
+    return *instance;
+}
+
+std::shared_ptr<const Listing> recall(const Identity &id)
+{
+    RememberedListing &r = remembered();
+    std::lock_guard<std::mutex> hold(r.lock);
+    return r.listing != nullptr && r.id == id ? r.listing : nullptr;
+}
+
+void remember(const Identity &id, const std::shared_ptr<const Listing> &listing)
+{
+    RememberedListing &r = remembered();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.id = id;
+    r.listing = listing;
+}
+
+// Walks the archive's headers. XADERR_OK with the listing; XADERR_UNKNOWN when
+// the file is no archive we read. A walk broken off by damaged data keeps the
+// members listed before the damage.
+LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing)
+{
+    Source source;
+    source.fd = fd;
+    source.size = size;
+    struct archive *a = open_reader(source, passphrase);
+    if (a == nullptr)
+        return XADERR_UNKNOWN;
+    struct archive_entry *entry = nullptr;
+    LONG result = XADERR_OK;
+    for (uint64_t ordinal = 0;; ++ordinal) {
+        Step step = next_header(a, &entry);
+        if (step == Step::End || step == Step::Failed) {
+            if (ordinal == 0 && step == Step::Failed)
+                result = XADERR_UNKNOWN;
+            break;
+        }
+        if (step == Step::Unreadable || !is_member(entry))
+            continue;
+        Listed member;
+        member.ordinal = ordinal;
+        member.size = archive_entry_size_is_set(entry) ? static_cast<uint64_t>(archive_entry_size(entry))
+                                                       : measure_member(a);
+        member.flags = archive_entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
+        member.name_offset = listing.names.size();
+        listing.names.append(member_name(entry));
+        listing.names.push_back('\0');
+        listing.members.push_back(member);
+    }
+    archive_read_free(a);
+    return result;
+}
+
+// What xai_Private holds between xadGetInfoA and xadFreeInfo.
+struct InfoState {
+    int fd = -1;
+    int64_t size = 0;
+    std::shared_ptr<const Listing> listing;
+    std::vector<struct xadFileInfo> records; // the chain at xai_FileInfo
+    std::vector<char> names;                 // the texts the records point into
+};
+
+void release_state(struct xadArchiveInfo *ai)
+{
+    InfoState *state = static_cast<InfoState *>(ai->xai_Private);
+    if (state != nullptr) {
+        if (state->fd >= 0)
+            close(state->fd);
+        delete state;
+    }
+    ai->xai_Private = nullptr;
+    ai->xai_FileInfo = nullptr;
+}
+
+// The chain the caller reads: its own copy of the names, so that nothing the
+// caller does can alter a remembered listing.
+void build_chain(InfoState &state)
+{
+    const Listing &listing = *state.listing;
+    state.names.assign(listing.names.begin(), listing.names.end());
+    state.records.assign(listing.members.size(), xadFileInfo{});
+    for (size_t i = 0; i < listing.members.size(); ++i) {
+        const Listed &member = listing.members[i];
+        struct xadFileInfo &record = state.records[i];
+        record.xfi_Next = i + 1 < listing.members.size() ? &state.records[i + 1] : nullptr;
+        record.xfi_EntryNumber = static_cast<ULONG>(i + 1);
+        record.xfi_Flags = member.flags;
+        record.xfi_FileName = state.names.data() + member.name_offset;
+        record.xfi_Size = member.size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<ULONG>(member.size);
+        record.xfi_CrunchSize = 0;
+    }
+}
+
+// Opens the archive file without blocking on a pipe or device; only regular
+// files are read. XADERR_OK with fd and st set.
+LONG open_archive_file(const char *path, int &fd, struct stat &st)
+{
+    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return XADERR_INPUT;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        fd = -1;
+        return XADERR_INPUT;
+    }
+    return XADERR_OK;
+}
+
+LONG get_info(struct xadArchiveInfo *ai, const char *path)
+{
+    int fd;
+    struct stat st;
+    LONG result = open_archive_file(path, fd, st);
+    if (result != XADERR_OK)
+        return result;
+    if (!platform::allocation_allowed()) {
+        close(fd);
+        return XADERR_NOMEMORY;
+    }
+    Identity id = identity_of(st);
+    std::shared_ptr<const Listing> listing = recall(id);
+    if (listing == nullptr) {
+        auto fresh = std::make_shared<Listing>();
+        result = walk_listing(fd, st.st_size, ai->xai_Password, *fresh);
+        if (result != XADERR_OK) {
+            close(fd);
+            return result;
+        }
+        listing = fresh;
+        if (settled(id))
+            remember(id, listing);
+    }
+    InfoState *state = new InfoState;
+    state->fd = fd;
+    state->size = st.st_size;
+    state->listing = listing;
+    build_chain(*state);
+    ai->xai_Private = state;
+    ai->xai_FileInfo = state->records.empty() ? nullptr : state->records.data();
+    return XADERR_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Extraction
+
+// A reader positioned at the data of the numbered member, or null with code
+// set. The member must still be where and what the listing says.
+struct archive *open_member(InfoState &state, const char *passphrase, ULONG number, Source &source,
+                            struct archive_entry **entry, LONG &code)
+{
+    const Listing &listing = *state.listing;
+    if (number == 0 || number > listing.members.size()) {
+        code = XADERR_ENTRYNUMBER;
+        return nullptr;
+    }
+    const Listed &member = listing.members[number - 1];
+    source.fd = state.fd;
+    source.size = state.size;
+    struct archive *a = open_reader(source, passphrase);
+    if (a == nullptr) {
+        code = XADERR_INPUT;
+        return nullptr;
+    }
+    for (uint64_t ordinal = 0;; ++ordinal) {
+        Step step = next_header(a, entry);
+        if (step == Step::End || step == Step::Failed || (ordinal == member.ordinal && step != Step::Header))
+            break;
+        if (ordinal < member.ordinal)
+            continue;
+        if (!is_member(*entry) ||
+            std::strcmp(member_name(*entry), listing.names.c_str() + member.name_offset) != 0)
+            break; // the file no longer holds what was listed
+        return a;
+    }
+    archive_read_free(a);
+    code = XADERR_INPUT;
     return nullptr;
 }
-void LVO_xadFreeObjectA(struct Library *, APTR, const struct TagItem *) {}
-LONG LVO_xadGetInfoA(struct Library *, struct xadArchiveInfo *, const struct TagItem *)
+
+// Why reading the current member's data failed.
+LONG data_error(struct archive_entry *entry)
 {
-    return XADERR_UNKNOWN;
+    return archive_entry_is_data_encrypted(entry) ? XADERR_ENCRYPTED : XADERR_ILLEGALDATA;
 }
-void LVO_xadFreeInfo(struct Library *, struct xadArchiveInfo *) {}
-LONG LVO_xadFileUnArcA(struct Library *, struct xadArchiveInfo *, const struct TagItem *)
+
+// Reads the member into memory, never more than room bytes. A member with more
+// data than room gives XADERR_SHORTBUFFER; one whose data ends before its
+// listed size gives XADERR_ILLEGALDATA. What was written stays.
+LONG read_to_memory(struct archive *a, struct archive_entry *entry, uint64_t listed, char *memory,
+                    size_t room)
 {
-    return XADERR_UNKNOWN;
+    size_t written = 0;
+    while (written < room) {
+        la_ssize_t got = archive_read_data(a, memory + written, room - written);
+        if (got < 0)
+            return data_error(entry);
+        if (got == 0)
+            break;
+        written += static_cast<size_t>(got);
+    }
+    if (written == room) {
+        char extra;
+        la_ssize_t got = archive_read_data(a, &extra, 1);
+        if (got < 0)
+            return data_error(entry);
+        if (got > 0)
+            return XADERR_SHORTBUFFER;
+    }
+    return written == listed ? XADERR_OK : XADERR_ILLEGALDATA;
+}
+
+bool write_all(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        ssize_t put = write(fd, data, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        data += put;
+        length -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+LONG read_to_file(struct archive *a, struct archive_entry *entry, uint64_t listed, int fd)
+{
+    uint64_t written = 0;
+    const void *block;
+    size_t length;
+    la_int64_t offset;
+    for (;;) {
+        int status = archive_read_data_block(a, &block, &length, &offset);
+        if (status == ARCHIVE_EOF)
+            break;
+        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+            return data_error(entry);
+        if (offset < 0 || static_cast<uint64_t>(offset) < written)
+            return XADERR_ILLEGALDATA;
+        if (static_cast<uint64_t>(offset) > written) { // a hole in a sparse member
+            if (lseek(fd, offset, SEEK_SET) < 0)
+                return XADERR_OUTPUT;
+            written = static_cast<uint64_t>(offset);
+        }
+        if (!write_all(fd, static_cast<const char *>(block), length))
+            return XADERR_OUTPUT;
+        written += length;
+    }
+    if (ftruncate(fd, static_cast<off_t>(written)) != 0)
+        return XADERR_OUTPUT;
+    return written == listed ? XADERR_OK : XADERR_ILLEGALDATA;
+}
+
+// The directory an output file goes into, opened without following links
+// below the temporary directory, each of those levels the user's own.
+// -1 when it cannot be had safely; leaf receives the file's own name.
+int open_output_directory(const char *name, std::string &leaf)
+{
+    std::string host = platform::host_path(name);
+    bool assigned = (name[0] == 't' || name[0] == 'T') && name[1] == ':';
+    std::string below = assigned ? std::string(name + 2) : host;
+    std::string base = assigned ? host.substr(0, host.size() - below.size()) : std::string(".");
+    if (!assigned && !below.empty() && below[0] == '/')
+        base = "/";
+    size_t slash = below.rfind('/');
+    leaf = slash == std::string::npos ? below : below.substr(slash + 1);
+    std::string parents = slash == std::string::npos ? std::string() : below.substr(0, slash);
+    if (leaf.empty() || leaf == "." || leaf == "..")
+        return -1;
+    if (!assigned) { // a path of the caller's own: its directories as named
+        std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : parents;
+        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    int fd = open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (size_t start = 0; fd >= 0 && start < parents.size();) {
+        size_t end = parents.find('/', start);
+        if (end == std::string::npos)
+            end = parents.size();
+        std::string part = parents.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        int next =
+            part == ".." ? -1 : openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (next >= 0 && (fstat(next, &st) != 0 || st.st_uid != geteuid())) {
+            close(next);
+            next = -1;
+        }
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// A new, empty file of a name of its own in directory; -1 when none can be made.
+int create_temporary(int directory, std::string &temporary)
+{
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        unsigned char random[6];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return -1;
+        char name[32];
+        std::snprintf(name, sizeof name, ".xad-%02x%02x%02x%02x%02x%02x.part", random[0], random[1],
+                      random[2], random[3], random[4], random[5]);
+        int fd = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            temporary = name;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+// Extracts into a temporary file beside the target and renames it into place
+// only when the whole member was written; nothing else is ever touched.
+LONG unarc_to_file(struct archive *a, struct archive_entry *entry, uint64_t listed, const char *name,
+                   bool overwrite)
+{
+    std::string leaf;
+    int directory = open_output_directory(name, leaf);
+    if (directory < 0)
+        return XADERR_OUTPUT;
+    struct stat st;
+    LONG code = XADERR_OK;
+    if (fstatat(directory, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        code = !S_ISREG(st.st_mode) ? XADERR_OUTPUT : overwrite ? XADERR_OK : XADERR_FILEEXISTS;
+    std::string temporary;
+    int fd = code == XADERR_OK ? create_temporary(directory, temporary) : -1;
+    if (code == XADERR_OK && fd < 0)
+        code = XADERR_OUTPUT;
+    if (fd >= 0) {
+        code = read_to_file(a, entry, listed, fd);
+        if (close(fd) != 0 && code == XADERR_OK)
+            code = XADERR_OUTPUT;
+        if (code == XADERR_OK) {
+            unsigned flags = overwrite ? 0 : RENAME_NOREPLACE;
+            if (renameat2(directory, temporary.c_str(), directory, leaf.c_str(), flags) != 0)
+                code = errno == EEXIST ? XADERR_FILEEXISTS : XADERR_OUTPUT;
+        }
+        if (code != XADERR_OK)
+            unlinkat(directory, temporary.c_str(), 0);
+    }
+    close(directory);
+    return code;
+}
+
+LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    InfoState *state = static_cast<InfoState *>(ai->xai_Private);
+    ULONG number = static_cast<ULONG>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
+    char *memory = reinterpret_cast<char *>(GetTagData(XAD_OUTMEMORY, 0, tags));
+    const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
+    if (state == nullptr || (memory == nullptr) == (file == nullptr) || (file != nullptr && *file == '\0'))
+        return XADERR_BADPARAMS;
+    Source source;
+    struct archive_entry *entry = nullptr;
+    LONG code = XADERR_OK;
+    struct archive *a = open_member(*state, ai->xai_Password, number, source, &entry, code);
+    if (a == nullptr)
+        return code;
+    uint64_t listed = state->listing->members[number - 1].size;
+    if (memory != nullptr)
+        code =
+            read_to_memory(a, entry, listed, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
+    else
+        code = unarc_to_file(a, entry, listed, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
+    archive_read_free(a);
+    return code;
+}
+
+// ---------------------------------------------------------------------------
+// Objects
+
+// The archive infos handed out and not yet freed.
+struct LiveObjects {
+    std::mutex lock;
+    std::set<void *> objects;
+};
+
+LiveObjects &live_objects()
+{
+    static LiveObjects *instance = new LiveObjects;
+    return *instance;
+}
+
+bool is_live(const void *object)
+{
+    LiveObjects &live = live_objects();
+    std::lock_guard<std::mutex> hold(live.lock);
+    return live.objects.count(const_cast<void *>(object)) != 0;
+}
+
+} // namespace
+
+APTR LVO_xadAllocObjectA(struct Library *base, LONG type, const struct TagItem *)
+{
+    if (!platform::library_ready(base, library_name, "xadAllocObjectA"))
+        return nullptr;
+    void *object = type == XADOBJ_ARCHIVEINFO ? platform::allocate(sizeof(struct xadArchiveInfo)) : nullptr;
+    if (object != nullptr) {
+        LiveObjects &live = live_objects();
+        std::lock_guard<std::mutex> hold(live.lock);
+        live.objects.insert(object);
+    }
+    platform::journal("xadAllocObjectA %ld%s", static_cast<long>(type), object != nullptr ? "" : " -> NULL");
+    return object;
+}
+
+void LVO_xadFreeObjectA(struct Library *base, APTR object, const struct TagItem *)
+{
+    if (!platform::library_ready(base, library_name, "xadFreeObjectA") || object == nullptr)
+        return;
+    {
+        LiveObjects &live = live_objects();
+        std::lock_guard<std::mutex> hold(live.lock);
+        if (live.objects.erase(object) == 0) {
+            platform::journal("xadFreeObjectA FAULT not an object of xadAllocObjectA");
+            return;
+        }
+    }
+    platform::journal("xadFreeObjectA");
+    struct xadArchiveInfo *ai = static_cast<struct xadArchiveInfo *>(object);
+    release_state(ai); // a listing the caller did not free
+    platform::release(ai);
+}
+
+LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, library_name, "xadGetInfoA"))
+        return XADERR_BADPARAMS;
+    const char *path = reinterpret_cast<const char *>(GetTagData(XAD_INFILENAME, 0, tags));
+    LONG code = XADERR_BADPARAMS;
+    if (ai != nullptr && is_live(ai) && path != nullptr) {
+        release_state(ai);
+        code = get_info(ai, path);
+    }
+    if (code == XADERR_OK)
+        platform::journal("xadGetInfoA %s", path);
+    else
+        platform::journal("xadGetInfoA %s -> %ld", path != nullptr ? path : "(null)",
+                          static_cast<long>(code));
+    return code;
+}
+
+void LVO_xadFreeInfo(struct Library *base, struct xadArchiveInfo *ai)
+{
+    if (!platform::library_ready(base, library_name, "xadFreeInfo"))
+        return;
+    if (ai == nullptr || !is_live(ai) || ai->xai_Private == nullptr) {
+        platform::journal("xadFreeInfo FAULT no listing");
+        return;
+    }
+    platform::journal("xadFreeInfo");
+    release_state(ai);
+}
+
+LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, library_name, "xadFileUnArcA"))
+        return XADERR_BADPARAMS;
+    ULONG number = static_cast<ULONG>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
+    const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
+    LONG code = ai != nullptr && is_live(ai) ? file_unarc(ai, tags) : XADERR_BADPARAMS;
+    std::string where;
+    if (file != nullptr)
+        where = std::string("file ") + file + (GetTagData(XAD_OVERWRITE, 0, tags) != 0 ? " overwrite" : "");
+    else
+        where = "memory " + std::to_string(static_cast<unsigned long long>(GetTagData(XAD_OUTSIZE, 0, tags)));
+    if (code == XADERR_OK)
+        platform::journal("xadFileUnArcA %lu %s", static_cast<unsigned long>(number), where.c_str());
+    else
+        platform::journal("xadFileUnArcA %lu %s -> %ld", static_cast<unsigned long>(number), where.c_str(),
+                          static_cast<long>(code));
+    return code;
 }
