@@ -11,7 +11,8 @@
 
 #include "support.h"
 
-namespace {
+namespace
+{
 
 using testing_support::Member;
 using testing_support::ProcessOptions;
@@ -43,8 +44,9 @@ void expect_message(const ProcessResult &result, const std::string &document, co
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.rfind("quillpeek: " + document + ": ", 0), 0u) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    if (!words.empty())
+    if (!words.empty()) {
         EXPECT_NE(result.err.find(words), std::string::npos) << result.err;
+    }
     EXPECT_LT(result.peak_rss_kib, ceiling_kib);
 }
 
@@ -103,11 +105,24 @@ void claim_sizes(std::string &zip, uint32_t compressed, uint32_t uncompressed)
     }
 }
 
-std::string thumbnail() { return testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30)); }
+Member file(const std::string &name, const std::string &data)
+{
+    Member member;
+    member.name = name;
+    member.data = data;
+    return member;
+}
 
-class HostileDocuments : public ::testing::Test {
-protected:
-    std::string document(const std::string &name, const std::string &format, const std::vector<Member> &members)
+std::string thumbnail()
+{
+    return testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
+}
+
+class HostileDocuments : public ::testing::Test
+{
+  protected:
+    std::string document(const std::string &name, const std::string &format,
+                         const std::vector<Member> &members)
     {
         std::string path = dir.file(name);
         testing_support::write_archive(path, format, members);
@@ -118,7 +133,8 @@ protected:
 
 TEST_F(HostileDocuments, AThumbnailThatInflatesFarBeyondWhatItsHeaderSaysIsCutAtItsSize)
 {
-    std::string path = document("bomb.odt", "zip", {{"Thumbnails/thumbnail.png", thumbnail() + std::string(512u << 20, '\0')}});
+    std::string path = document(
+        "bomb.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail() + std::string(512u << 20, '\0'))});
     std::string zip = testing_support::read_file(path);
     std::string only_png = thumbnail();
     // Both headers now claim the picture's own size; the data inflates to 512 MiB more.
@@ -138,21 +154,23 @@ TEST_F(HostileDocuments, AThumbnailThatInflatesFarBeyondWhatItsHeaderSaysIsCutAt
 
 TEST_F(HostileDocuments, AThumbnailLargerThanTheMemberLimitIsRefusedUnread)
 {
-    std::string path = document("huge.odt", "zip", {{"Thumbnails/thumbnail.png", thumbnail() + std::string(300u << 20, '\0')}});
+    std::string path = document(
+        "huge.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail() + std::string(300u << 20, '\0'))});
     expect_message(view(path), path, "larger than");
 }
 
 TEST_F(HostileDocuments, APictureClaimingHugeDimensionsIsRefusedFromItsHeader)
 {
     for (auto size : {std::pair<uint32_t, uint32_t>{60000, 60000}, {16384, 1}, {1, 65536}, {8192, 8192}}) {
-        std::string path = document("claims.odt", "zip", {{"Thumbnails/thumbnail.png", png_claiming(size.first, size.second)}});
+        std::string path = document(
+            "claims.odt", "zip", {file("Thumbnails/thumbnail.png", png_claiming(size.first, size.second))});
         expect_message(view(path), path, "thumbnail");
     }
 }
 
 TEST_F(HostileDocuments, HeadersThatLieAboutSizesNeverOverrunTheBlock)
 {
-    std::string path = document("lies.odt", "zip-stored", {{"Thumbnails/thumbnail.png", thumbnail()}});
+    std::string path = document("lies.odt", "zip-stored", {file("Thumbnails/thumbnail.png", thumbnail())});
     std::string zip = testing_support::read_file(path);
     for (uint32_t claimed : {1u, 100u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         std::string lying = zip;
@@ -184,30 +202,33 @@ TEST_F(HostileDocuments, AnArchiveOfAHundredThousandMembersStillShowsItsThumbnai
 {
     std::vector<Member> members;
     for (int i = 0; i < 100000; ++i)
-        members.push_back({"m/" + std::to_string(i), "x"});
-    members.push_back({"Thumbnails/thumbnail.png", thumbnail()});
+        members.push_back(file("m/" + std::to_string(i), "x"));
+    members.push_back(file("Thumbnails/thumbnail.png", thumbnail()));
     expect_shown(view(document("many.odt", "zip", members)));
 }
 
 TEST_F(HostileDocuments, NamesOfSixtyFourKibibytesAreHandled)
 {
     std::string long_name(65000, 'n');
-    std::string path = document("names.odt", "zip",
-                                {{long_name, "x"}, {long_name + "/Thumbnails/thumbnail.png", thumbnail()}});
+    std::string path =
+        document("names.odt", "zip",
+                 {file(long_name, "x"), file(long_name + "/Thumbnails/thumbnail.png", thumbnail())});
     expect_shown(view(path));
-    std::string without = document("names-without.odt", "zip", {{long_name, "x"}});
+    std::string without = document("names-without.odt", "zip", {file(long_name, "x")});
     expect_message(view(without), without, "thumbnail.png");
 }
 
 TEST_F(HostileDocuments, ThumbnailsThatAreNotPngPicturesAreShownOrNamed)
 {
-    std::string gif = "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
-                      "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
-    std::string gif_path = document("gif.odt", "zip", {{"Thumbnails/thumbnail.png", gif}});
+    std::string gif =
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
+        "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
+    std::string gif_path = document("gif.odt", "zip", {file("Thumbnails/thumbnail.png", gif)});
     expect_message(view(gif_path), gif_path, "thumbnail");
-    std::string text_path = document("text.odt", "zip", {{"Thumbnails/thumbnail.png", "just some text\n"}});
+    std::string text_path =
+        document("text.odt", "zip", {file("Thumbnails/thumbnail.png", "just some text\n")});
     expect_message(view(text_path), text_path, "thumbnail");
-    std::string empty_path = document("empty.odt", "zip", {{"Thumbnails/thumbnail.png", ""}});
+    std::string empty_path = document("empty.odt", "zip", {file("Thumbnails/thumbnail.png", "")});
     expect_message(view(empty_path), empty_path, "thumbnail");
 }
 
@@ -219,7 +240,7 @@ TEST_F(HostileDocuments, PathsThatAreNoDocumentNameTheProblem)
     std::string text = dir.file("notes.txt");
     testing_support::write_file(text, "not an archive\n");
     expect_message(view(text), text, "archive");
-    std::string locked = document("locked.odt", "zip", {{"Thumbnails/thumbnail.png", thumbnail()}});
+    std::string locked = document("locked.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail())});
     chmod(locked.c_str(), 0);
     chmod(dir.path().c_str(), 0755);
     ProcessResult result = view(locked, geteuid() == 0);
