@@ -1,19 +1,689 @@
-// intuition.library on SDL2. (Being built.)
+// intuition.library on SDL2: windows of the host's window system and their
+// messages.
+//
+// Each window lies on its own default screen record (the size of the host's
+// first display, a 256-pen colour map whose first pens are the classic
+// grey, black, white and blue). Its RastPort's Layer hands the window's
+// current SDL surface to graphics.library and cybergraphics.library.
+//
+// Messages: the UserPort's filler turns SDL's events into IntuiMessages of
+// the classes the window asked for, and only those, and puts them on the
+// port; they come back through ReplyMsg to the window's own reply port and
+// are freed there. Before it looks for events the filler presents what was
+// drawn since the last time, so drawing reaches the screen when the program
+// waits or takes a message. Expose events only present the surface again
+// (smart refresh).
 #include "platform/intuition.h"
 
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
 #include "platform/internal.h"
+#include "platform/layer.h"
+
+namespace
+{
+
+// Window flags, as the window's Flags field reports them.
+enum : ULONG {
+    WFLG_SIZEGADGET = 0x1,
+    WFLG_DRAGBAR = 0x2,
+    WFLG_DEPTHGADGET = 0x4,
+    WFLG_CLOSEGADGET = 0x8,
+    WFLG_REPORTMOUSE = 0x200,
+    WFLG_GIMMEZEROZERO = 0x400,
+    WFLG_ACTIVATE = 0x1000,
+    WFLG_RMBTRAP = 0x10000,
+};
+
+// Input codes and qualifiers of mouse and key messages.
+enum : UWORD {
+    IECODE_LBUTTON = 0x68,
+    IECODE_RBUTTON = 0x69,
+    IECODE_MBUTTON = 0x6A,
+    IECODE_UP_PREFIX = 0x80,
+    IECODE_NOBUTTON = 0xFF,
+    IEQUALIFIER_LSHIFT = 0x1,
+    IEQUALIFIER_RSHIFT = 0x2,
+    IEQUALIFIER_CAPSLOCK = 0x4,
+    IEQUALIFIER_CONTROL = 0x8,
+    IEQUALIFIER_LALT = 0x10,
+    IEQUALIFIER_RALT = 0x20,
+    IEQUALIFIER_LCOMMAND = 0x40,
+    IEQUALIFIER_RCOMMAND = 0x80,
+    IEQUALIFIER_REPEAT = 0x200,
+    IEQUALIFIER_MIDBUTTON = 0x1000,
+    IEQUALIFIER_RBUTTON = 0x2000,
+    IEQUALIFIER_LEFTBUTTON = 0x4000,
+};
+
+// Everything intuition keeps for one window. The Window record comes first
+// so that a Window pointer leads back to it.
+struct WindowRecord {
+    struct Window window;
+    struct Screen screen;
+    struct ColorMap colormap;
+    struct RastPort rastport;
+    struct Layer layer;
+    struct MsgPort user_port;
+    struct MsgPort *reply_port; // separate: it outlives the window if messages are still out
+    SDL_Window *sdl;
+    Uint32 id;
+    std::string title;
+    std::string screen_title;
+    long live_messages; // allocated and not yet freed
+    WORD mouse_x;
+    WORD mouse_y;
+};
+
+std::vector<WindowRecord *> open_windows;
+
+platform::WaitHook wait_hook = nullptr;
+void *wait_hook_data = nullptr;
+
+WindowRecord *record_of(struct Window *window)
+{
+    for (WindowRecord *record : open_windows)
+        if (&record->window == window)
+            return record;
+    return nullptr;
+}
+
+WindowRecord *record_with_id(Uint32 id)
+{
+    for (WindowRecord *record : open_windows)
+        if (record->id == id)
+            return record;
+    return nullptr;
+}
+
+// ---- messages -------------------------------------------------------------
+
+void free_replied(WindowRecord *record)
+{
+    while (struct MinNode *node = RemHead(&record->reply_port->mp_MsgList)) {
+        delete reinterpret_cast<struct IntuiMessage *>(node);
+        --record->live_messages;
+    }
+}
+
+const char *class_name(ULONG cls)
+{
+    switch (cls) {
+    case IDCMP_NEWSIZE:
+        return "NEWSIZE";
+    case IDCMP_MOUSEBUTTONS:
+        return "MOUSEBUTTONS";
+    case IDCMP_MOUSEMOVE:
+        return "MOUSEMOVE";
+    case IDCMP_CLOSEWINDOW:
+        return "CLOSEWINDOW";
+    case IDCMP_RAWKEY:
+        return "RAWKEY";
+    case IDCMP_VANILLAKEY:
+        return "VANILLAKEY";
+    }
+    return "?";
+}
+
+UWORD qualifier_now()
+{
+    SDL_Keymod mods = SDL_GetModState();
+    Uint32 buttons = SDL_GetMouseState(nullptr, nullptr);
+    UWORD q = 0;
+    q |= (mods & KMOD_LSHIFT) ? IEQUALIFIER_LSHIFT : 0;
+    q |= (mods & KMOD_RSHIFT) ? IEQUALIFIER_RSHIFT : 0;
+    q |= (mods & KMOD_CAPS) ? IEQUALIFIER_CAPSLOCK : 0;
+    q |= (mods & KMOD_CTRL) ? IEQUALIFIER_CONTROL : 0;
+    q |= (mods & KMOD_LALT) ? IEQUALIFIER_LALT : 0;
+    q |= (mods & KMOD_RALT) ? IEQUALIFIER_RALT : 0;
+    q |= (mods & KMOD_LGUI) ? IEQUALIFIER_LCOMMAND : 0;
+    q |= (mods & KMOD_RGUI) ? IEQUALIFIER_RCOMMAND : 0;
+    q |= (buttons & SDL_BUTTON_LMASK) ? IEQUALIFIER_LEFTBUTTON : 0;
+    q |= (buttons & SDL_BUTTON_MMASK) ? IEQUALIFIER_MIDBUTTON : 0;
+    q |= (buttons & SDL_BUTTON_RMASK) ? IEQUALIFIER_RBUTTON : 0;
+    return q;
+}
+
+// Queues one message of a class the window asked for. The journal line
+// names the class and what the program may read of it.
+void deliver(WindowRecord *record, ULONG cls, UWORD code, UWORD qualifier)
+{
+    if ((record->window.IDCMPFlags & cls) == 0)
+        return;
+    struct IntuiMessage *message = new (std::nothrow) IntuiMessage();
+    if (message == nullptr)
+        return; // the event is lost, as when the system runs out of memory
+    ++record->live_messages;
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    message->ExecMessage.mn_ReplyPort = record->reply_port;
+    message->ExecMessage.mn_Length = sizeof *message;
+    message->Class = cls;
+    message->Code = code;
+    message->Qualifier = qualifier;
+    message->IAddress = &record->window;
+    message->MouseX = record->mouse_x;
+    message->MouseY = record->mouse_y;
+    message->Seconds = static_cast<ULONG>(micros / 1000000);
+    message->Micros = static_cast<ULONG>(micros % 1000000);
+    message->IDCMPWindow = &record->window;
+    PutMsg(&record->user_port, &message->ExecMessage);
+    if (cls == IDCMP_NEWSIZE)
+        platform::journal("IDCMP NEWSIZE %dx%d", record->window.Width, record->window.Height);
+    else if (cls == IDCMP_MOUSEMOVE)
+        platform::journal("IDCMP MOUSEMOVE %d %d", record->mouse_x, record->mouse_y);
+    else if (cls == IDCMP_CLOSEWINDOW)
+        platform::journal("IDCMP CLOSEWINDOW");
+    else
+        platform::journal("IDCMP %s 0x%02x %d %d", class_name(cls), code, record->mouse_x, record->mouse_y);
+}
+
+// ---- events ----------------------------------------------------------------
+
+// The window's pixels after a change of size: Width and Height hold the new
+// size and the surface is fetched anew before NEWSIZE is queued.
+void resized(WindowRecord *record)
+{
+    int width = 0, height = 0;
+    SDL_GetWindowSize(record->sdl, &width, &height);
+    record->window.Width = record->window.GZZWidth = static_cast<WORD>(width);
+    record->window.Height = record->window.GZZHeight = static_cast<WORD>(height);
+    record->layer.surface = SDL_GetWindowSurface(record->sdl);
+    if (record->layer.surface == nullptr)
+        platform::journal("IDCMP NEWSIZE no surface: %s", SDL_GetError());
+    deliver(record, IDCMP_NEWSIZE, 0, 0);
+}
+
+void window_event(WindowRecord *record, const SDL_WindowEvent &event)
+{
+    switch (event.event) {
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+        resized(record);
+        break;
+    case SDL_WINDOWEVENT_EXPOSED:
+        record->layer.drawn = true; // presented again before the filler returns
+        break;
+    case SDL_WINDOWEVENT_CLOSE:
+        deliver(record, IDCMP_CLOSEWINDOW, 0, qualifier_now());
+        break;
+    default:
+        break;
+    }
+}
+
+void mouse_button(WindowRecord *record, const SDL_MouseButtonEvent &event)
+{
+    UWORD code;
+    if (event.button == SDL_BUTTON_LEFT)
+        code = IECODE_LBUTTON;
+    else if (event.button == SDL_BUTTON_MIDDLE)
+        code = IECODE_MBUTTON;
+    else if (event.button == SDL_BUTTON_RIGHT && (record->window.Flags & WFLG_RMBTRAP) != 0)
+        code = IECODE_RBUTTON; // without RMBTrap the right button belongs to the menus
+    else
+        return;
+    record->mouse_x = static_cast<WORD>(event.x);
+    record->mouse_y = static_cast<WORD>(event.y);
+    if (event.state == SDL_RELEASED)
+        code |= IECODE_UP_PREFIX;
+    deliver(record, IDCMP_MOUSEBUTTONS, code, qualifier_now());
+}
+
+void mouse_motion(WindowRecord *record, const SDL_MouseMotionEvent &event)
+{
+    record->mouse_x = static_cast<WORD>(event.x);
+    record->mouse_y = static_cast<WORD>(event.y);
+    if ((record->window.Flags & WFLG_REPORTMOUSE) != 0)
+        deliver(record, IDCMP_MOUSEMOVE, IECODE_NOBUTTON, qualifier_now());
+}
+
+// The raw key code of the classic keyboard for a key, 0xFF when it has none.
+UWORD raw_key(SDL_Scancode scancode)
+{
+    static const char letters[] = "\x20\x35\x33\x22\x12\x23\x24\x25\x17\x26\x27\x28\x37\x36\x18\x19\x10\x13\x21"
+                                  "\x14\x16\x34\x11\x32\x15\x31"; // A to Z
+    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
+        return static_cast<UBYTE>(letters[scancode - SDL_SCANCODE_A]);
+    if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_0)
+        return static_cast<UWORD>(0x01 + (scancode - SDL_SCANCODE_1));
+    if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F10)
+        return static_cast<UWORD>(0x50 + (scancode - SDL_SCANCODE_F1));
+    switch (scancode) {
+    case SDL_SCANCODE_SPACE:
+        return 0x40;
+    case SDL_SCANCODE_BACKSPACE:
+        return 0x41;
+    case SDL_SCANCODE_TAB:
+        return 0x42;
+    case SDL_SCANCODE_KP_ENTER:
+        return 0x43;
+    case SDL_SCANCODE_RETURN:
+        return 0x44;
+    case SDL_SCANCODE_ESCAPE:
+        return 0x45;
+    case SDL_SCANCODE_DELETE:
+        return 0x46;
+    case SDL_SCANCODE_UP:
+        return 0x4C;
+    case SDL_SCANCODE_DOWN:
+        return 0x4D;
+    case SDL_SCANCODE_RIGHT:
+        return 0x4E;
+    case SDL_SCANCODE_LEFT:
+        return 0x4F;
+    case SDL_SCANCODE_HELP:
+        return 0x5F;
+    case SDL_SCANCODE_LSHIFT:
+        return 0x60;
+    case SDL_SCANCODE_RSHIFT:
+        return 0x61;
+    case SDL_SCANCODE_CAPSLOCK:
+        return 0x62;
+    case SDL_SCANCODE_LCTRL:
+    case SDL_SCANCODE_RCTRL:
+        return 0x63;
+    case SDL_SCANCODE_LALT:
+        return 0x64;
+    case SDL_SCANCODE_RALT:
+        return 0x65;
+    case SDL_SCANCODE_LGUI:
+        return 0x66;
+    case SDL_SCANCODE_RGUI:
+        return 0x67;
+    default:
+        return 0xFF;
+    }
+}
+
+// The character a key press gives (letters follow Shift, Caps Lock and
+// Control), or -1 for a key that gives none.
+int vanilla_character(const SDL_Keysym &key)
+{
+    SDL_Keycode sym = key.sym;
+    if (sym >= 'a' && sym <= 'z') {
+        int c = static_cast<int>(sym);
+        if ((key.mod & KMOD_CTRL) != 0)
+            return c & 0x1F;
+        bool upper = ((key.mod & KMOD_SHIFT) != 0) != ((key.mod & KMOD_CAPS) != 0);
+        return upper ? c - 'a' + 'A' : c;
+    }
+    if ((sym >= 0x20 && sym < 0x7F) || sym == '\b' || sym == '\t' || sym == '\r' || sym == 0x1B || sym == 0x7F)
+        return static_cast<int>(sym);
+    return -1;
+}
+
+// A key gives VANILLAKEY when asked for and it has a character (its release
+// then gives nothing), otherwise RAWKEY with the release marked.
+void key(WindowRecord *record, const SDL_KeyboardEvent &event)
+{
+    UWORD qualifier = qualifier_now() | (event.repeat != 0 ? IEQUALIFIER_REPEAT : 0);
+    int character = vanilla_character(event.keysym);
+    if (character >= 0 && (record->window.IDCMPFlags & IDCMP_VANILLAKEY) != 0) {
+        if (event.state == SDL_PRESSED)
+            deliver(record, IDCMP_VANILLAKEY, static_cast<UWORD>(character), qualifier);
+        return;
+    }
+    UWORD code = raw_key(event.keysym.scancode);
+    if (code == 0xFF)
+        return;
+    if (event.state == SDL_RELEASED)
+        code |= IECODE_UP_PREFIX;
+    deliver(record, IDCMP_RAWKEY, code, qualifier);
+}
+
+Uint32 event_window_id(const SDL_Event &event)
+{
+    switch (event.type) {
+    case SDL_WINDOWEVENT:
+        return event.window.windowID;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+        return event.button.windowID;
+    case SDL_MOUSEMOTION:
+        return event.motion.windowID;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+        return event.key.windowID;
+    }
+    return 0;
+}
+
+// Hands one SDL event to the window it belongs to; events of no window
+// (quit requests, clipboard, displays) mean nothing here.
+void dispatch(const SDL_Event &event)
+{
+    WindowRecord *record = record_with_id(event_window_id(event));
+    if (record == nullptr)
+        return;
+    switch (event.type) {
+    case SDL_WINDOWEVENT:
+        window_event(record, event.window);
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.which != SDL_TOUCH_MOUSEID)
+            mouse_button(record, event.button);
+        break;
+    case SDL_MOUSEMOTION:
+        mouse_motion(record, event.motion);
+        break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+        key(record, event.key);
+        break;
+    }
+}
+
+// Puts the window's drawing on the screen, if anything was drawn.
+void present(WindowRecord *record)
+{
+    if (!record->layer.drawn || record->layer.surface == nullptr)
+        return;
+    record->layer.drawn = false;
+    SDL_UpdateWindowSurface(record->sdl);
+}
+
+// The UserPort's filler: see the top of this file.
+void fill_port(struct MsgPort *port, bool wait)
+{
+    WindowRecord *record = static_cast<WindowRecord *>(port->mp_Owner);
+    free_replied(record);
+    present(record);
+    SDL_Event event;
+    if (wait) {
+        if (wait_hook != nullptr)
+            wait_hook(&record->window, wait_hook_data);
+        if (SDL_WaitEvent(&event))
+            dispatch(event);
+        else
+            SDL_Delay(10); // SDL cannot wait: do not spin
+    }
+    while (SDL_PollEvent(&event))
+        dispatch(event);
+    present(record);
+}
+
+// ---- opening -----------------------------------------------------------------
+
+// What the tag list asks for, with the defaults of a bare window.
+struct WindowRequest {
+    long left = 0, top = 0;
+    long width = 0, height = 0; // 0: what is left of the screen
+    long min_width = 1, min_height = 1;
+    const char *title = nullptr;
+    const char *screen_title = nullptr;
+    ULONG flags = 0;
+    ULONG idcmp = 0;
+};
+
+WindowRequest read_tags(const struct TagItem *tags)
+{
+    WindowRequest r;
+    for (const struct TagItem *item = tags; item != nullptr && item->ti_Tag != TAG_DONE; ++item) {
+        IPTR data = item->ti_Data;
+        bool on = data != 0;
+        switch (item->ti_Tag) {
+        case WA_Left:
+            r.left = static_cast<LONG>(data);
+            break;
+        case WA_Top:
+            r.top = static_cast<LONG>(data);
+            break;
+        case WA_Width:
+            r.width = static_cast<LONG>(data);
+            break;
+        case WA_Height:
+            r.height = static_cast<LONG>(data);
+            break;
+        case WA_MinWidth:
+            r.min_width = static_cast<LONG>(data);
+            break;
+        case WA_MinHeight:
+            r.min_height = static_cast<LONG>(data);
+            break;
+        case WA_Title:
+            r.title = reinterpret_cast<const char *>(data);
+            break;
+        case WA_ScreenTitle:
+            r.screen_title = reinterpret_cast<const char *>(data);
+            break;
+        case WA_IDCMP:
+            r.idcmp = static_cast<ULONG>(data);
+            break;
+        case WA_SizeGadget:
+            r.flags = on ? r.flags | WFLG_SIZEGADGET : r.flags & ~WFLG_SIZEGADGET;
+            break;
+        case WA_DragBar:
+            r.flags = on ? r.flags | WFLG_DRAGBAR : r.flags & ~WFLG_DRAGBAR;
+            break;
+        case WA_DepthGadget:
+            r.flags = on ? r.flags | WFLG_DEPTHGADGET : r.flags & ~WFLG_DEPTHGADGET;
+            break;
+        case WA_CloseGadget:
+            r.flags = on ? r.flags | WFLG_CLOSEGADGET : r.flags & ~WFLG_CLOSEGADGET;
+            break;
+        case WA_ReportMouse:
+            r.flags = on ? r.flags | WFLG_REPORTMOUSE : r.flags & ~WFLG_REPORTMOUSE;
+            break;
+        case WA_GimmeZeroZero:
+            r.flags = on ? r.flags | WFLG_GIMMEZEROZERO : r.flags & ~WFLG_GIMMEZEROZERO;
+            break;
+        case WA_Activate:
+            r.flags = on ? r.flags | WFLG_ACTIVATE : r.flags & ~WFLG_ACTIVATE;
+            break;
+        case WA_RMBTrap:
+            r.flags = on ? r.flags | WFLG_RMBTRAP : r.flags & ~WFLG_RMBTRAP;
+            break;
+        default:
+            break; // tags of other kinds of window are not this platform's
+        }
+    }
+    return r;
+}
+
+// Fits the window on its screen as the system does: a window larger than
+// the screen is made as large as the screen, then moved until it lies on it.
+void fit_on_screen(WindowRequest &r, const SDL_Rect &screen)
+{
+    if (r.left < 0)
+        r.left = 0;
+    if (r.top < 0)
+        r.top = 0;
+    if (r.width <= 0)
+        r.width = screen.w > r.left ? screen.w - r.left : screen.w;
+    if (r.height <= 0)
+        r.height = screen.h > r.top ? screen.h - r.top : screen.h;
+    if (r.width > screen.w)
+        r.width = screen.w;
+    if (r.height > screen.h)
+        r.height = screen.h;
+    if (r.left + r.width > screen.w)
+        r.left = screen.w - r.width;
+    if (r.top + r.height > screen.h)
+        r.top = screen.h - r.height;
+}
+
+SDL_Rect screen_bounds()
+{
+    SDL_Rect bounds = {0, 0, 0, 0};
+    if (SDL_GetDisplayBounds(0, &bounds) != 0 || bounds.w <= 0 || bounds.h <= 0)
+        bounds = {0, 0, 1024, 768};
+    bounds.w = bounds.w > 32767 ? 32767 : bounds.w;
+    bounds.h = bounds.h > 32767 ? 32767 : bounds.h;
+    return bounds;
+}
+
+void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &screen)
+{
+    record->title = r.title != nullptr ? r.title : "";
+    record->screen_title = r.screen_title != nullptr ? r.screen_title : "";
+    platform::default_colormap(&record->colormap);
+    record->screen.ViewPort.ColorMap = &record->colormap;
+    record->screen.ViewPort.DWidth = record->screen.Width = static_cast<WORD>(screen.w);
+    record->screen.ViewPort.DHeight = record->screen.Height = static_cast<WORD>(screen.h);
+    record->screen.Title = record->screen_title.c_str();
+
+    InitPort(&record->user_port);
+    record->user_port.mp_Fill = fill_port;
+    record->user_port.mp_Owner = record;
+    InitPort(record->reply_port);
+
+    record->layer.window = record->sdl;
+    record->layer.colormap = &record->colormap;
+    record->rastport.Layer = &record->layer;
+    record->rastport.FgPen = 1;
+    record->rastport.BgPen = 0;
+
+    struct Window &w = record->window;
+    w.LeftEdge = static_cast<WORD>(r.left);
+    w.TopEdge = static_cast<WORD>(r.top);
+    w.Width = w.GZZWidth = static_cast<WORD>(r.width);
+    w.Height = w.GZZHeight = static_cast<WORD>(r.height);
+    w.Flags = r.flags;
+    w.IDCMPFlags = r.idcmp;
+    w.Title = record->title.c_str();
+    w.ScreenTitle = record->screen_title.c_str();
+    w.RPort = &record->rastport;
+    w.UserPort = &record->user_port;
+    w.WScreen = &record->screen;
+    w.w_Private = record;
+}
+
+// The host window for the request; the minimum size never exceeds the size
+// the window opens with, so the host never enlarges it on its own.
+SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, long &min_width, long &min_height)
+{
+    Uint32 flags = SDL_WINDOW_SHOWN;
+    if ((r.flags & WFLG_SIZEGADGET) != 0)
+        flags |= SDL_WINDOW_RESIZABLE;
+    SDL_Window *sdl = SDL_CreateWindow(r.title != nullptr ? r.title : "", screen.x + int(r.left),
+                                       screen.y + int(r.top), int(r.width), int(r.height), flags);
+    if (sdl == nullptr)
+        return nullptr;
+    min_width = r.min_width < 1 ? 1 : (r.min_width > r.width ? r.width : r.min_width);
+    min_height = r.min_height < 1 ? 1 : (r.min_height > r.height ? r.height : r.min_height);
+    if ((flags & SDL_WINDOW_RESIZABLE) != 0) {
+        SDL_SetWindowMinimumSize(sdl, int(min_width), int(min_height));
+        SDL_SetWindowMaximumSize(sdl, screen.w, screen.h);
+    }
+    return sdl;
+}
+
+void destroy_record(WindowRecord *record)
+{
+    if (record->sdl != nullptr)
+        SDL_DestroyWindow(record->sdl);
+    delete record->reply_port;
+    delete record;
+}
+
+} // namespace
 
 namespace platform
 {
+
 bool intuition_first_open()
 {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        journal("SDL_InitSubSystem video: %s", SDL_GetError());
+        return false;
+    }
     return true;
 }
-void intuition_last_close() {}
+
+void intuition_last_close()
+{
+    while (!open_windows.empty()) {
+        journal("CloseWindow FAULT window left open at the last CloseLibrary");
+        WindowRecord *record = open_windows.back();
+        open_windows.pop_back();
+        destroy_record(record);
+    }
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    SDL_Quit();
+}
+
+void intuition_set_wait_hook(WaitHook hook, void *data)
+{
+    wait_hook = hook;
+    wait_hook_data = data;
+}
+
 } // namespace platform
 
-struct Window *LVO_OpenWindowTagList(struct Library *, const struct NewWindow *, const struct TagItem *)
+struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw, const struct TagItem *tags)
 {
-    return nullptr;
+    if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
+        return nullptr;
+    (void)nw; // a NewWindow record is never given on this platform; tags describe the window
+    WindowRequest request = read_tags(tags);
+    long asked_width = request.width, asked_height = request.height;
+    SDL_Rect screen = screen_bounds();
+    fit_on_screen(request, screen);
+
+    WindowRecord *record = nullptr;
+    if (platform::allocation_allowed())
+        record = new (std::nothrow) WindowRecord();
+    struct MsgPort *reply_port = record != nullptr ? new (std::nothrow) MsgPort() : nullptr;
+    long min_width = 0, min_height = 0;
+    SDL_Window *sdl = reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
+    SDL_Surface *surface = sdl != nullptr ? SDL_GetWindowSurface(sdl) : nullptr;
+    if (surface == nullptr) {
+        platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\" -> NULL%s%s", request.left, request.top,
+                          asked_width, asked_height, request.title != nullptr ? request.title : "",
+                          record != nullptr ? ": " : "", record != nullptr ? SDL_GetError() : "");
+        if (sdl != nullptr)
+            SDL_DestroyWindow(sdl);
+        delete reply_port;
+        delete record;
+        return nullptr;
+    }
+    record->sdl = sdl;
+    record->id = SDL_GetWindowID(sdl);
+    record->reply_port = reply_port;
+    init_records(record, request, screen);
+    record->window.MinWidth = static_cast<WORD>(min_width);
+    record->window.MinHeight = static_cast<WORD>(min_height);
+    record->layer.surface = surface;
+    open_windows.push_back(record);
+    platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\"", request.left, request.top, request.width,
+                      request.height, record->title.c_str());
+    return &record->window;
 }
-void LVO_CloseWindow(struct Library *, struct Window *) {}
+
+void LVO_CloseWindow(struct Library *base, struct Window *window)
+{
+    if (!platform::library_ready(base, "intuition.library", "CloseWindow"))
+        return;
+    WindowRecord *record = record_of(window);
+    if (record == nullptr) {
+        if (window != nullptr)
+            platform::journal("CloseWindow FAULT not an open window");
+        return;
+    }
+    platform::journal("CloseWindow");
+    for (auto it = open_windows.begin(); it != open_windows.end(); ++it)
+        if (*it == record) {
+            open_windows.erase(it);
+            break;
+        }
+    // Messages not yet taken go with the window; replied ones are freed.
+    while (struct MinNode *node = RemHead(&record->user_port.mp_MsgList)) {
+        delete reinterpret_cast<struct IntuiMessage *>(node);
+        --record->live_messages;
+    }
+    free_replied(record);
+    if (record->live_messages != 0) {
+        // Taken and never replied: a later ReplyMsg must still find its
+        // reply port, so that port (and those messages) stay.
+        platform::journal("CloseWindow FAULT %ld messages not replied", record->live_messages);
+        record->reply_port = nullptr;
+    }
+    destroy_record(record);
+}

@@ -1,0 +1,55 @@
+// The window system's side of a RastPort, shared by intuition.library,
+// graphics.library and cybergraphics.library; not for the program's code.
+//
+// A window's RastPort carries a Layer: the SDL window, its current surface
+// (the window's pixels) and the colour map of the window's screen. The
+// surface is replaced after every resize; whoever draws takes it from the
+// Layer at the moment of drawing and never keeps it.
+#ifndef QUILLPEEK_PLATFORM_LAYER_H
+#define QUILLPEEK_PLATFORM_LAYER_H
+
+#include <SDL.h>
+
+#include "platform/graphics.h"
+
+struct Window;
+
+struct Layer {
+    SDL_Window *window;
+    SDL_Surface *surface; // owned by SDL; valid until the next resize
+    struct ColorMap *colormap;
+    bool drawn; // drawn into since the pixels last reached the screen
+};
+
+namespace platform
+{
+
+// Where a raster port's drawing goes: the window's surface, or a surface
+// made over the port's 32-bit BitMap for the length of one call.
+struct DrawTarget {
+    SDL_Surface *surface;
+    struct Layer *layer; // null for a BitMap
+    bool made;           // the surface was made for this call: end_drawing frees it
+};
+
+// False (nothing to draw into) for a null port, a port with neither a Layer
+// nor a 32-bit BitMap, or a window whose surface cannot be had.
+bool begin_drawing(struct RastPort *rp, DrawTarget &target);
+// Marks the window's pixels for presenting and frees a made surface.
+void end_drawing(DrawTarget &target);
+
+// The colour of a pen as 0x00RRGGBB: from the window's colour map, or from
+// the default pens for a BitMap.
+uint32_t pen_colour(const DrawTarget &target, ULONG pen);
+
+// The default screen's first pens: 0 grey, 1 black, 2 white, 3 blue.
+void default_colormap(struct ColorMap *colormap);
+
+// For tests: called with the window each time its port is about to sleep,
+// after the window's drawing has been presented. Null to stop.
+typedef void (*WaitHook)(struct Window *window, void *data);
+void intuition_set_wait_hook(WaitHook hook, void *data);
+
+} // namespace platform
+
+#endif
