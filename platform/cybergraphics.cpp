@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "platform/internal.h"
+#include "platform/layer.h"
+#include "platform/scaling.h"
 
 namespace
 {
@@ -47,8 +49,24 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
     return width * height;
 }
 
-LONG LVO_ScalePixelArray(struct Library *, APTR, UWORD, UWORD, UWORD, struct RastPort *, UWORD, UWORD, UWORD,
-                         UWORD, UBYTE)
+LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD srcH, UWORD srcMod,
+                         struct RastPort *rp, UWORD destX, UWORD destY, UWORD destW, UWORD destH, UBYTE srcFormat)
 {
-    return 0;
+    if (!platform::library_ready(base, "cybergraphics.library", "ScalePixelArray"))
+        return 0;
+    unsigned bytes = srcFormat == RECTFMT_RGB ? 3 : 4;
+    if (srcRect == nullptr || srcFormat > RECTFMT_ARGB || srcMod < unsigned(srcW) * bytes) {
+        platform::journal("ScalePixelArray FAULT %s", srcRect == nullptr              ? "no source"
+                                                      : srcFormat > RECTFMT_ARGB ? "unknown source format"
+                                                                                 : "rows overlap");
+        return 0;
+    }
+    platform::journal("ScalePixelArray %ux%u -> %ux%u", srcW, srcH, destW, destH);
+    platform::DrawTarget target;
+    if (!platform::begin_drawing(rp, target))
+        return 0;
+    platform::PixelSource source = {static_cast<const uint8_t *>(srcRect), srcW, srcH, srcMod, srcFormat};
+    long drawn = platform::scale_pixels(source, target.surface, destX, destY, destW, destH);
+    platform::end_drawing(target);
+    return drawn > 0 ? static_cast<LONG>(drawn) : 0;
 }
