@@ -50,13 +50,14 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
 }
 
 LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD srcH, UWORD srcMod,
-                         struct RastPort *rp, UWORD destX, UWORD destY, UWORD destW, UWORD destH, UBYTE srcFormat)
+                         struct RastPort *rp, UWORD destX, UWORD destY, UWORD destW, UWORD destH,
+                         UBYTE srcFormat)
 {
     if (!platform::library_ready(base, "cybergraphics.library", "ScalePixelArray"))
         return 0;
     unsigned bytes = srcFormat == RECTFMT_RGB ? 3 : 4;
     if (srcRect == nullptr || srcFormat > RECTFMT_ARGB || srcMod < unsigned(srcW) * bytes) {
-        platform::journal("ScalePixelArray FAULT %s", srcRect == nullptr              ? "no source"
+        platform::journal("ScalePixelArray FAULT %s", srcRect == nullptr         ? "no source"
                                                       : srcFormat > RECTFMT_ARGB ? "unknown source format"
                                                                                  : "rows overlap");
         return 0;

@@ -244,8 +244,9 @@ void mouse_motion(WindowRecord *record, const SDL_MouseMotionEvent &event)
 // The raw key code of the classic keyboard for a key, 0xFF when it has none.
 UWORD raw_key(SDL_Scancode scancode)
 {
-    static const char letters[] = "\x20\x35\x33\x22\x12\x23\x24\x25\x17\x26\x27\x28\x37\x36\x18\x19\x10\x13\x21"
-                                  "\x14\x16\x34\x11\x32\x15\x31"; // A to Z
+    static const char letters[] =
+        "\x20\x35\x33\x22\x12\x23\x24\x25\x17\x26\x27\x28\x37\x36\x18\x19\x10\x13\x21"
+        "\x14\x16\x34\x11\x32\x15\x31"; // A to Z
     if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
         return static_cast<UBYTE>(letters[scancode - SDL_SCANCODE_A]);
     if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_0)
@@ -311,7 +312,8 @@ int vanilla_character(const SDL_Keysym &key)
         bool upper = ((key.mod & KMOD_SHIFT) != 0) != ((key.mod & KMOD_CAPS) != 0);
         return upper ? c - 'a' + 'A' : c;
     }
-    if ((sym >= 0x20 && sym < 0x7F) || sym == '\b' || sym == '\t' || sym == '\r' || sym == 0x1B || sym == 0x7F)
+    if ((sym >= 0x20 && sym < 0x7F) || sym == '\b' || sym == '\t' || sym == '\r' || sym == 0x1B ||
+        sym == 0x7F)
         return static_cast<int>(sym);
     return -1;
 }
@@ -555,7 +557,8 @@ void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &
 
 // The host window for the request; the minimum size never exceeds the size
 // the window opens with, so the host never enlarges it on its own.
-SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, long &min_width, long &min_height)
+SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, long &min_width,
+                             long &min_height)
 {
     Uint32 flags = SDL_WINDOW_SHOWN;
     if ((r.flags & WFLG_SIZEGADGET) != 0)
@@ -617,7 +620,8 @@ void intuition_set_wait_hook(WaitHook hook, void *data)
 
 } // namespace platform
 
-struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw, const struct TagItem *tags)
+struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw,
+                                     const struct TagItem *tags)
 {
     if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
         return nullptr;
@@ -632,7 +636,8 @@ struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindo
         record = new (std::nothrow) WindowRecord();
     struct MsgPort *reply_port = record != nullptr ? new (std::nothrow) MsgPort() : nullptr;
     long min_width = 0, min_height = 0;
-    SDL_Window *sdl = reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
+    SDL_Window *sdl =
+        reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
     SDL_Surface *surface = sdl != nullptr ? SDL_GetWindowSurface(sdl) : nullptr;
     if (surface == nullptr) {
         platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\" -> NULL%s%s", request.left, request.top,

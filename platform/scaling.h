@@ -26,7 +26,8 @@ struct PixelSource {
 // floor((i + 1/2) * size / n), computed exactly.
 inline uint32_t nearest_source(uint32_t i, uint32_t n, uint32_t size)
 {
-    return static_cast<uint32_t>(((2 * static_cast<uint64_t>(i) + 1) * size) / (2 * static_cast<uint64_t>(n)));
+    return static_cast<uint32_t>(((2 * static_cast<uint64_t>(i) + 1) * size) /
+                                 (2 * static_cast<uint64_t>(n)));
 }
 
 // Scales the whole source to the rectangle (x, y, width, height) of the

@@ -30,8 +30,8 @@ struct Window *open_viewer(uint32_t width, uint32_t height)
     return OpenWindowTags(nullptr, WA_Left, 100, WA_Top, 100, WA_Width, width, WA_Height, height, WA_Title,
                           window_title, WA_ScreenTitle, window_title, WA_CloseGadget, TRUE, WA_DragBar, TRUE,
                           WA_SizeGadget, TRUE, WA_RMBTrap, TRUE, WA_ReportMouse, TRUE, WA_MinWidth, 100,
-                          WA_MinHeight, 100, WA_DepthGadget, TRUE, WA_GimmeZeroZero, TRUE, WA_IDCMP, window_idcmp,
-                          WA_Activate, TRUE, TAG_DONE);
+                          WA_MinHeight, 100, WA_DepthGadget, TRUE, WA_GimmeZeroZero, TRUE, WA_IDCMP,
+                          window_idcmp, WA_Activate, TRUE, TAG_DONE);
 }
 
 // Takes every queued message and handles it before replying it. Returns
@@ -56,9 +56,9 @@ bool serve_batch(struct MsgPort *port, struct RastPort *rastport, void *buffer, 
 
 void render(struct RastPort *rastport, void *buffer, struct Window *window, uint32_t width, uint32_t height)
 {
-    ScalePixelArray(buffer, static_cast<UWORD>(width), static_cast<UWORD>(height), static_cast<UWORD>(width * 4),
-                    rastport, 0, 0, static_cast<UWORD>(window->Width), static_cast<UWORD>(window->Height),
-                    RECTFMT_ARGB);
+    ScalePixelArray(buffer, static_cast<UWORD>(width), static_cast<UWORD>(height),
+                    static_cast<UWORD>(width * 4), rastport, 0, 0, static_cast<UWORD>(window->Width),
+                    static_cast<UWORD>(window->Height), RECTFMT_ARGB);
 }
 
 bool WINDOW_Open(void *buffer, uint32_t width, uint32_t height)
@@ -76,8 +76,8 @@ bool WINDOW_Open(void *buffer, uint32_t width, uint32_t height)
     struct RastPort *rastport = window->RPort;
     struct MsgPort *port = window->UserPort;
     struct ColorMap *colormap = window->WScreen->ViewPort.ColorMap;
-    LONG first_pen = ObtainBestPen(colormap, 0x55000000, 0x01100000, 0x0A000000, OBP_Precision, PRECISION_EXACT,
-                                   TAG_DONE);
+    LONG first_pen =
+        ObtainBestPen(colormap, 0x55000000, 0x01100000, 0x0A000000, OBP_Precision, PRECISION_EXACT, TAG_DONE);
     ObtainBestPen(colormap, 0xFF000000, 0x00000000, 0x0A000000, OBP_Precision, PRECISION_EXACT, TAG_DONE);
     ObtainBestPen(colormap, 0xFF000000, 0x0FF00000, 0x0AFF0000, OBP_Precision, PRECISION_EXACT, TAG_DONE);
     SetRast(rastport, clear_pen);
