@@ -81,6 +81,14 @@ struct WindowRecord {
 
 std::vector<WindowRecord *> open_windows;
 
+// Reply ports of windows closed while messages were still out: kept (and
+// reachable) so that those messages can still be replied.
+std::vector<struct MsgPort *> &orphaned_ports()
+{
+    static std::vector<struct MsgPort *> *ports = new std::vector<struct MsgPort *>;
+    return *ports;
+}
+
 platform::WaitHook wait_hook = nullptr;
 void *wait_hook_data = nullptr;
 
@@ -688,6 +696,7 @@ void LVO_CloseWindow(struct Library *base, struct Window *window)
         // Taken and never replied: a later ReplyMsg must still find its
         // reply port, so that port (and those messages) stay.
         platform::journal("CloseWindow FAULT %ld messages not replied", record->live_messages);
+        orphaned_ports().push_back(record->reply_port);
         record->reply_port = nullptr;
     }
     destroy_record(record);
