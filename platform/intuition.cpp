@@ -16,6 +16,7 @@
 #include "platform/intuition.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -74,7 +75,8 @@ struct WindowRecord {
     Uint32 id;
     std::string title;
     std::string screen_title;
-    long live_messages; // allocated and not yet freed
+    long live_messages;     // allocated and not yet freed
+    bool closed_when_shown; // the close request of QUILLPEEK_CLOSE_WHEN_SHOWN was sent
     WORD mouse_x;
     WORD mouse_y;
 };
@@ -88,6 +90,10 @@ std::vector<struct MsgPort *> &orphaned_ports()
     static std::vector<struct MsgPort *> *ports = new std::vector<struct MsgPort *>;
     return *ports;
 }
+
+// QUILLPEEK_CLOSE_WHEN_SHOWN: each window is asked to close, as by its
+// close gadget, the first time its port is about to sleep after drawing.
+bool close_when_shown = false;
 
 platform::WaitHook wait_hook = nullptr;
 void *wait_hook_data = nullptr;
@@ -404,7 +410,11 @@ void fill_port(struct MsgPort *port, bool wait)
     free_replied(record);
     present(record);
     SDL_Event event;
-    if (wait) {
+    if (wait && close_when_shown && !record->closed_when_shown) {
+        record->closed_when_shown = true;
+        deliver(record, IDCMP_CLOSEWINDOW, 0, 0);
+    }
+    if (wait && IsMinListEmpty(&port->mp_MsgList)) {
         if (wait_hook != nullptr)
             wait_hook(&record->window, wait_hook_data);
         if (SDL_WaitEvent(&event))
@@ -601,6 +611,9 @@ bool intuition_first_open()
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
+    close_when_shown =
+        close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         journal("SDL_InitSubSystem video: %s", SDL_GetError());
         return false;
