@@ -611,6 +611,13 @@ bool intuition_first_open()
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
+    // one: SDL would otherwise fall back to its invisible offscreen driver
+    // when there is no display, and the program would wait on a window
+    // nobody can see. Wayland is only tried where it can be reached.
+    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    SDL_SetHint(SDL_HINT_VIDEODRIVER,
+                runtime_dir != nullptr && *runtime_dir != '\0' ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
     const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
     close_when_shown =
         close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;

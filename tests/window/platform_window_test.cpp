@@ -36,9 +36,9 @@ class PlatformWindowTest : public PlatformTest
     struct Window *open(int width, int height, ULONG idcmp, bool report_mouse = true, bool rmb_trap = true)
     {
         window_ = OpenWindowTags(nullptr, WA_Left, 100, WA_Top, 100, WA_Width, width, WA_Height, height,
-                                 WA_Title, "Test", WA_SizeGadget, TRUE, WA_CloseGadget, TRUE, WA_MinWidth, 100,
-                                 WA_MinHeight, 100, WA_ReportMouse, report_mouse, WA_RMBTrap, rmb_trap, WA_IDCMP,
-                                 idcmp, TAG_DONE);
+                                 WA_Title, "Test", WA_SizeGadget, TRUE, WA_CloseGadget, TRUE, WA_MinWidth,
+                                 100, WA_MinHeight, 100, WA_ReportMouse, report_mouse, WA_RMBTrap, rmb_trap,
+                                 WA_IDCMP, idcmp, TAG_DONE);
         return window_;
     }
     void close_window()
@@ -81,21 +81,27 @@ TEST_F(PlatformWindowTest, PensAreSharedWhenExactAndNearestOnlyWhenTheMapIsFull)
     ASSERT_NE(window, nullptr);
     struct ColorMap *cm = window->WScreen->ViewPort.ColorMap;
     // White is the screen's pen 2, shared.
-    EXPECT_EQ(ObtainBestPen(cm, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, OBP_Precision, PRECISION_EXACT, TAG_DONE), 2);
+    EXPECT_EQ(ObtainBestPen(cm, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, OBP_Precision, PRECISION_EXACT, TAG_DONE),
+              2);
     // A colour one step off white: a new pen when exact, pen 2 at GUI precision.
-    EXPECT_EQ(ObtainBestPen(cm, 0xFE000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_EXACT, TAG_DONE), 4);
+    EXPECT_EQ(ObtainBestPen(cm, 0xFE000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_EXACT, TAG_DONE),
+              4);
     EXPECT_EQ(cm->Colors[4], 0xFEFFFFu);
-    EXPECT_EQ(ObtainBestPen(cm, 0xF0000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_GUI, TAG_DONE), 4);
-    EXPECT_EQ(ObtainBestPen(cm, 0xFE000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_EXACT, TAG_DONE), 4);
+    EXPECT_EQ(ObtainBestPen(cm, 0xF0000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_GUI, TAG_DONE),
+              4);
+    EXPECT_EQ(ObtainBestPen(cm, 0xFE000000, 0xFF000000, 0xFF000000, OBP_Precision, PRECISION_EXACT, TAG_DONE),
+              4);
     EXPECT_EQ(cm->RefCount[4], 3);
     for (int i = 0; i < 3; ++i)
         ReleasePen(cm, 4);
     EXPECT_EQ(cm->RefCount[4], 0);
     // Fill the map, then ask for a colour it lacks.
     for (ULONG pen = 4; pen < 256; ++pen)
-        ASSERT_EQ(ObtainBestPen(cm, pen << 24, 0x12000000, 0x34000000, OBP_Precision, PRECISION_EXACT, TAG_DONE),
-                  LONG(pen));
-    EXPECT_EQ(ObtainBestPen(cm, 0x11000000, 0x11000000, 0x11000000, OBP_Precision, PRECISION_EXACT, TAG_DONE), 1);
+        ASSERT_EQ(
+            ObtainBestPen(cm, pen << 24, 0x12000000, 0x34000000, OBP_Precision, PRECISION_EXACT, TAG_DONE),
+            LONG(pen));
+    EXPECT_EQ(ObtainBestPen(cm, 0x11000000, 0x11000000, 0x11000000, OBP_Precision, PRECISION_EXACT, TAG_DONE),
+              1);
     EXPECT_EQ(ObtainBestPen(cm, 0x11000000, 0x11000000, 0x11000000, OBP_Precision, PRECISION_EXACT,
                             OBP_FailIfBad, TRUE, TAG_DONE),
               -1);
@@ -125,15 +131,18 @@ TEST_F(PlatformWindowTest, ScalingPlacesClipsAndBlendsExactly)
     picture = make_picture(7, 5, picture.argb);
     SetRast(window->RPort, 3);
     // At (150, 120), 100 x 50: only 50 x 30 of it lies in the window.
-    LONG drawn = ScalePixelArray(picture.bytes.data(), 7, 5, 28, window->RPort, 150, 120, 100, 50, RECTFMT_ARGB);
+    LONG drawn =
+        ScalePixelArray(picture.bytes.data(), 7, 5, 28, window->RPort, 150, 120, 100, 50, RECTFMT_ARGB);
     EXPECT_EQ(drawn, 50 * 30);
     EXPECT_EQ(window_pixel(window, 149, 119), 0x6688BBu);
     for (int y = 120; y < 150; ++y)
         for (int x = 150; x < 200; ++x)
-            ASSERT_EQ(window_pixel(window, x, y), expected_pixel(picture, 100, 50, x - 150, y - 120, 0x6688BB))
+            ASSERT_EQ(window_pixel(window, x, y),
+                      expected_pixel(picture, 100, 50, x - 150, y - 120, 0x6688BB))
                 << x << "," << y;
     // Wholly outside: nothing drawn.
-    EXPECT_EQ(ScalePixelArray(picture.bytes.data(), 7, 5, 28, window->RPort, 200, 0, 10, 10, RECTFMT_ARGB), 0);
+    EXPECT_EQ(ScalePixelArray(picture.bytes.data(), 7, 5, 28, window->RPort, 200, 0, 10, 10, RECTFMT_ARGB),
+              0);
 }
 
 TEST_F(PlatformWindowTest, RgbAndRgbaSourcesAndRowsWithGaps)
@@ -142,14 +151,16 @@ TEST_F(PlatformWindowTest, RgbAndRgbaSourcesAndRowsWithGaps)
     ASSERT_NE(window, nullptr);
     // Two pixels per row with two spare bytes: red, green / blue, white.
     const uint8_t rgb[] = {255, 0, 0, 0, 255, 0, 9, 9, 0, 0, 255, 255, 255, 255, 9, 9};
-    EXPECT_EQ(ScalePixelArray(const_cast<uint8_t *>(rgb), 2, 2, 8, window->RPort, 0, 0, 4, 4, RECTFMT_RGB), 16);
+    EXPECT_EQ(ScalePixelArray(const_cast<uint8_t *>(rgb), 2, 2, 8, window->RPort, 0, 0, 4, 4, RECTFMT_RGB),
+              16);
     EXPECT_EQ(window_pixel(window, 1, 1), 0xFF0000u);
     EXPECT_EQ(window_pixel(window, 2, 1), 0x00FF00u);
     EXPECT_EQ(window_pixel(window, 1, 2), 0x0000FFu);
     EXPECT_EQ(window_pixel(window, 3, 3), 0xFFFFFFu);
     const uint8_t rgba[] = {10, 20, 30, 255, 40, 50, 60, 0};
     SetRast(window->RPort, 1);
-    EXPECT_EQ(ScalePixelArray(const_cast<uint8_t *>(rgba), 2, 1, 8, window->RPort, 0, 0, 2, 1, RECTFMT_RGBA), 2);
+    EXPECT_EQ(ScalePixelArray(const_cast<uint8_t *>(rgba), 2, 1, 8, window->RPort, 0, 0, 2, 1, RECTFMT_RGBA),
+              2);
     EXPECT_EQ(window_pixel(window, 0, 0), 0x0A141Eu);
     EXPECT_EQ(window_pixel(window, 1, 0), 0x000000u); // transparent: the black fill stays
 }
@@ -164,10 +175,11 @@ TEST_F(PlatformWindowTest, ScalingRefusesSourcesItCannotReadSafely)
     EXPECT_EQ(ScalePixelArray(pixels, 2, 2, 8, window->RPort, 0, 0, 10, 10, 7), 0);
     EXPECT_EQ(ScalePixelArray(pixels, 2, 2, 8, nullptr, 0, 0, 10, 10, RECTFMT_ARGB), 0);
     EXPECT_EQ(ScalePixelArray(pixels, 0, 2, 8, window->RPort, 0, 0, 10, 10, RECTFMT_ARGB), 0);
-    EXPECT_EQ(calls({"ScalePixelArray"}),
-              (std::vector<std::string>{"ScalePixelArray FAULT no source", "ScalePixelArray FAULT rows overlap",
-                                        "ScalePixelArray FAULT unknown source format",
-                                        "ScalePixelArray 2x2 -> 10x10", "ScalePixelArray 0x2 -> 10x10"}));
+    EXPECT_EQ(
+        calls({"ScalePixelArray"}),
+        (std::vector<std::string>{"ScalePixelArray FAULT no source", "ScalePixelArray FAULT rows overlap",
+                                  "ScalePixelArray FAULT unknown source format",
+                                  "ScalePixelArray 2x2 -> 10x10", "ScalePixelArray 0x2 -> 10x10"}));
     clear_journal(); // the refusals were the point
 }
 
@@ -256,8 +268,8 @@ TEST_F(PlatformWindowTest, AMessageRepliedAfterItsWindowClosedIsStillSafe)
     ASSERT_NE(taken, nullptr);
     close_window();
     ReplyMsg(taken);
-    EXPECT_EQ(calls({"CloseWindow"}), (std::vector<std::string>{"CloseWindow",
-                                                                "CloseWindow FAULT 1 messages not replied"}));
+    EXPECT_EQ(calls({"CloseWindow"}),
+              (std::vector<std::string>{"CloseWindow", "CloseWindow FAULT 1 messages not replied"}));
     clear_journal(); // the fault was the point
 }
 

@@ -43,7 +43,8 @@ uint32_t centre_source(uint32_t i, uint32_t n, uint32_t size)
 uint32_t expected_pixel(const Picture &picture, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
                         uint32_t background)
 {
-    uint32_t source = picture.at(centre_source(x, width, picture.width), centre_source(y, height, picture.height));
+    uint32_t source =
+        picture.at(centre_source(x, width, picture.width), centre_source(y, height, picture.height));
     double a = (source >> 24) / 255.0;
     uint32_t result = 0;
     for (int shift = 0; shift <= 16; shift += 8) {
@@ -72,7 +73,8 @@ SDL_Window *host_window(struct Window *window)
     return window->RPort->Layer->window;
 }
 
-std::string first_difference(struct Window *window, const Picture &picture, uint32_t background, int tolerance)
+std::string first_difference(struct Window *window, const Picture &picture, uint32_t background,
+                             int tolerance)
 {
     uint32_t width = uint32_t(window->Width), height = uint32_t(window->Height);
     SDL_Surface *surface = window->RPort->Layer->surface;

@@ -25,9 +25,9 @@ class WindowOpenTest : public PlatformTest
     // Journal lines of the window's own calls since the last call of this.
     std::vector<std::string> window_calls()
     {
-        std::vector<std::string> all = calls({"OpenLibrary", "CloseLibrary", "OpenWindowTagList", "CloseWindow",
-                                              "ObtainBestPenA", "SetRast", "SetAPen", "ScalePixelArray", "IDCMP",
-                                              "WaitPort", "GetMsg", "ReplyMsg"});
+        std::vector<std::string> all =
+            calls({"OpenLibrary", "CloseLibrary", "OpenWindowTagList", "CloseWindow", "ObtainBestPenA",
+                   "SetRast", "SetAPen", "ScalePixelArray", "IDCMP", "WaitPort", "GetMsg", "ReplyMsg"});
         std::vector<std::string> fresh(all.begin() + long(seen_), all.end());
         seen_ = all.size();
         return fresh;
@@ -62,16 +62,16 @@ TEST_F(WindowOpenTest, OpensThePictureOneToOneAndClosesOnRequest)
     }});
     EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
     EXPECT_EQ(difference, "");
-    EXPECT_EQ(opening, (std::vector<std::string>{"OpenLibrary intuition.library 0",
-                                                 "OpenWindowTagList 100 100 120x160 \"Quillpeek 1.2\"",
-                                                 "ObtainBestPenA 0x55000000 0x01100000 0x0a000000 -> 4",
-                                                 "ObtainBestPenA 0xff000000 0x00000000 0x0a000000 -> 5",
-                                                 "ObtainBestPenA 0xff000000 0x0ff00000 0x0aff0000 -> 6",
-                                                 "SetRast 2", "SetAPen 4", "ScalePixelArray 120x160 -> 120x160",
-                                                 "WaitPort"}));
-    EXPECT_EQ(window_calls(), (std::vector<std::string>{"IDCMP CLOSEWINDOW", "GetMsg", "ReplyMsg",
-                                                        "GetMsg -> none", "CloseWindow",
-                                                        "CloseLibrary intuition.library"}));
+    EXPECT_EQ(opening,
+              (std::vector<std::string>{"OpenLibrary intuition.library 0",
+                                        "OpenWindowTagList 100 100 120x160 \"Quillpeek 1.2\"",
+                                        "ObtainBestPenA 0x55000000 0x01100000 0x0a000000 -> 4",
+                                        "ObtainBestPenA 0xff000000 0x00000000 0x0a000000 -> 5",
+                                        "ObtainBestPenA 0xff000000 0x0ff00000 0x0aff0000 -> 6", "SetRast 2",
+                                        "SetAPen 4", "ScalePixelArray 120x160 -> 120x160", "WaitPort"}));
+    EXPECT_EQ(window_calls(),
+              (std::vector<std::string>{"IDCMP CLOSEWINDOW", "GetMsg", "ReplyMsg", "GetMsg -> none",
+                                        "CloseWindow", "CloseLibrary intuition.library"}));
     EXPECT_EQ(script.waits(), 1u);
 }
 
@@ -159,9 +159,9 @@ TEST_F(WindowOpenTest, KeysMouseAndExposuresAreRepliedAndChangeNothing)
                        push_window_event(window, SDL_WINDOWEVENT_CLOSE);
                    }});
     EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
-    std::vector<std::string> expected = {"IDCMP VANILLAKEY 0x61 0 0", "IDCMP RAWKEY 0x50 0 0",
-                                         "IDCMP RAWKEY 0xd0 0 0",     "IDCMP MOUSEMOVE 5 6",
-                                         "IDCMP MOUSEBUTTONS 0x68 7 8", "IDCMP MOUSEBUTTONS 0xe8 7 8",
+    std::vector<std::string> expected = {"IDCMP VANILLAKEY 0x61 0 0",    "IDCMP RAWKEY 0x50 0 0",
+                                         "IDCMP RAWKEY 0xd0 0 0",        "IDCMP MOUSEMOVE 5 6",
+                                         "IDCMP MOUSEBUTTONS 0x68 7 8",  "IDCMP MOUSEBUTTONS 0xe8 7 8",
                                          "IDCMP MOUSEBUTTONS 0x69 9 10", "IDCMP MOUSEBUTTONS 0xe9 9 10"};
     for (int message = 0; message < 8; ++message) {
         expected.push_back("GetMsg");

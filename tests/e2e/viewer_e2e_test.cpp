@@ -1,0 +1,206 @@
+// The program under a real X server (Xvfb started by the test): the
+// thumbnail in its titled window at 100,100, pixel for pixel; the window
+// resized from outside and redrawn scaled; a close request from outside
+// ending the program with return code 0.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "support.h"
+#include "x_session.h"
+
+namespace
+{
+
+using namespace x_session;
+using Clock = std::chrono::steady_clock;
+
+const uint32_t white = 0xFFFFFF; // pen 2, beneath the picture
+
+// The picture scaled to width x height, each pixel the one under its
+// centre, blended over white.
+std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height)
+{
+    std::vector<uint32_t> view;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t sx = uint32_t(((2 * uint64_t(x) + 1) * picture.width) / (2 * uint64_t(width)));
+            uint32_t sy = uint32_t(((2 * uint64_t(y) + 1) * picture.height) / (2 * uint64_t(height)));
+            uint32_t source = picture.argb[size_t(sy) * picture.width + sx];
+            double a = (source >> 24) / 255.0;
+            uint32_t pixel = 0;
+            for (int shift = 0; shift <= 16; shift += 8)
+                pixel |= uint32_t(((source >> shift) & 0xFF) * a + ((white >> shift) & 0xFF) * (1 - a) + 0.5)
+                         << shift;
+            view.push_back(pixel);
+        }
+    return view;
+}
+
+// "" when the shot shows the view; else where it first differs.
+std::string compare(const Shot &shot, const std::vector<uint32_t> &view, int width, int height)
+{
+    if (shot.width != width || shot.height != height)
+        return "shot is " + std::to_string(shot.width) + "x" + std::to_string(shot.height);
+    for (size_t i = 0; i < view.size(); ++i)
+        if (shot.rgb[i] != view[i]) {
+            char text[80];
+            std::snprintf(text, sizeof text, "%zu,%zu: got %06x want %06x", i % size_t(width),
+                          i / size_t(width), shot.rgb[i], view[i]);
+            return text;
+        }
+    return "";
+}
+
+// Photographs the window until it shows the view (drawing reaches the
+// server a moment after the program's journal says it drew) or 20 s pass.
+std::string wait_for_view(const std::string &display, const std::string &id,
+                          const std::vector<uint32_t> &view, int width, int height)
+{
+    std::string difference;
+    auto start = Clock::now();
+    do {
+        difference = compare(screenshot(display, id), view, width, height);
+        if (difference.empty())
+            return difference;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (Clock::now() - start < std::chrono::seconds(20));
+    return difference;
+}
+
+// Waits until the trace holds a line (up to 20 s).
+bool wait_for_line(const std::string &trace, const std::string &line)
+{
+    auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(20)) {
+        if (("\n" + testing_support::read_file(trace)).find("\n" + line + "\n") != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+class ViewerOnX : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        if (!xvfb_installed())
+            GTEST_SKIP() << "Xvfb is not installed";
+        server_ = std::make_unique<Server>();
+        ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
+    }
+
+    // The program on the server, tracing to the test's folder.
+    std::unique_ptr<Background> start(const std::string &document)
+    {
+        return std::make_unique<Background>(
+            std::vector<std::string>{testing_support::binary_path(), document},
+            std::map<std::string, std::string>{{"DISPLAY", server_->display()},
+                                               {"SDL_VIDEODRIVER", "x11"},
+                                               {"QUILLPEEK_TRACE", trace()},
+                                               {"QUILLPEEK_CLOSE_WHEN_SHOWN", ""}},
+            folder_.file("quillpeek"));
+    }
+    std::string trace() const { return folder_.file("trace"); }
+    const std::string &display() const { return server_->display(); }
+
+    testing_support::TempDir folder_;
+    std::unique_ptr<Server> server_;
+};
+
+TEST_F(ViewerOnX, ShowsTheThumbnailRedrawsItScaledAfterAResizeAndEndsOnAClose)
+{
+    const std::string document = testing_support::shared_dir() + "/corpus/writer.odt";
+    Picture thumbnail = thumbnail_of(document);
+    ASSERT_GT(thumbnail.width, 0u);
+    std::unique_ptr<Background> viewer = start(document);
+
+    std::string id = find_window(display(), "^Quillpeek 1\\.2$");
+    ASSERT_FALSE(id.empty()) << viewer->err();
+    Geometry opened = window_geometry(display(), id);
+    EXPECT_EQ(opened.x, 100);
+    EXPECT_EQ(opened.y, 100);
+    EXPECT_EQ(opened.width, int(thumbnail.width));
+    EXPECT_EQ(opened.height, int(thumbnail.height));
+    EXPECT_EQ(wait_for_view(display(), id, expected_view(thumbnail, thumbnail.width, thumbnail.height),
+                            int(thumbnail.width), int(thumbnail.height)),
+              "");
+
+    for (auto [width, height] : {std::pair<int, int>{200, 300}, {517, 389}}) {
+        std::string size = std::to_string(width) + "x" + std::to_string(height);
+        run_client(display(),
+                   {"/usr/bin/xdotool", "windowsize", id, std::to_string(width), std::to_string(height)});
+        ASSERT_TRUE(wait_for_line(trace(), "IDCMP NEWSIZE " + size)) << size;
+        Geometry resized = window_geometry(display(), id);
+        EXPECT_EQ(resized.width, width);
+        EXPECT_EQ(resized.height, height);
+        EXPECT_EQ(wait_for_view(display(), id, expected_view(thumbnail, uint32_t(width), uint32_t(height)),
+                                width, height),
+                  "")
+            << size;
+    }
+
+    ASSERT_TRUE(request_close(display(), id));
+    EXPECT_EQ(viewer->wait(30), 0) << viewer->err();
+    EXPECT_EQ(viewer->err(), "");
+    std::vector<std::string> lines = lines_of(testing_support::read_file(trace()));
+    ASSERT_GE(lines.size(), 6u);
+    std::vector<std::string> ending(lines.end() - 6, lines.end());
+    EXPECT_EQ(ending,
+              (std::vector<std::string>{"CloseWindow", "CloseLibrary intuition.library",
+                                        "CloseLibrary cybergraphics.library", "CloseLibrary graphics.library",
+                                        "CloseLibrary dos.library", "CloseLibrary dos.library"}));
+    // One draw at opening, one per resize.
+    size_t draws = 0;
+    for (const std::string &line : lines)
+        draws += line.rfind("ScalePixelArray ", 0) == 0;
+    EXPECT_EQ(draws, 3u);
+}
+
+TEST_F(ViewerOnX, EveryBundledDocumentIsShownOneToOne)
+{
+    for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt"}) {
+        const std::string document = testing_support::shared_dir() + "/corpus/" + name;
+        Picture thumbnail = thumbnail_of(document);
+        ASSERT_GT(thumbnail.width, 0u) << name;
+        std::unique_ptr<Background> viewer = start(document);
+        std::string id = find_window(display(), "^Quillpeek 1\\.2$");
+        ASSERT_FALSE(id.empty()) << name << ": " << viewer->err();
+        EXPECT_EQ(wait_for_view(display(), id, expected_view(thumbnail, thumbnail.width, thumbnail.height),
+                                int(thumbnail.width), int(thumbnail.height)),
+                  "")
+            << name;
+        ASSERT_TRUE(request_close(display(), id));
+        EXPECT_EQ(viewer->wait(30), 0) << name << ": " << viewer->err();
+    }
+}
+
+TEST(ViewerWithoutDisplay, SaysSoAndReturnsOne)
+{
+    const std::string document = testing_support::shared_dir() + "/corpus/writer.odt";
+    testing_support::ProcessOptions options;
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+    options.env["SDL_VIDEODRIVER"] = "";
+    testing_support::ProcessResult result = testing_support::run_quillpeek({document}, options);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err.rfind("quillpeek: " + document + ": ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find("window"), std::string::npos) << result.err;
+}
+
+} // namespace

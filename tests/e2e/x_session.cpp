@@ -1,0 +1,319 @@
+#include "x_session.h"
+
+#include <X11/Xlib.h>
+#include <archive.h>
+#include <archive_entry.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spng.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+#include "support.h"
+
+extern char **environ;
+
+namespace x_session
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::vector<std::string> environment_with(const std::map<std::string, std::string> &changes)
+{
+    std::vector<std::string> result;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        if (changes.count(text.substr(0, text.find('='))) == 0)
+            result.push_back(text);
+    }
+    for (const auto &change : changes)
+        if (!change.second.empty())
+            result.push_back(change.first + "=" + change.second);
+    return result;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &texts)
+{
+    std::vector<char *> result;
+    for (std::string &text : texts)
+        result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+// Starts argv with its standard streams on these files (empty: /dev/null).
+pid_t spawn(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+            const std::string &out, const std::string &err, int keep_fd = -1)
+{
+    std::vector<std::string> args = argv, vars = environment_with(env);
+    std::vector<char *> arg_pointers = pointers(args), var_pointers = pointers(vars);
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    int out_fd = out.empty() ? null_fd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err_fd = err.empty() ? null_fd : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    for (int fd = 3; fd < 1024; ++fd)
+        if (fd != keep_fd)
+            close(fd);
+    execve(arg_pointers[0], arg_pointers.data(), var_pointers.data());
+    _exit(127);
+}
+
+uint32_t be32(const std::string &data, size_t at)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(data.data()) + at;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// An 8-bit channel out of a pixel by its mask.
+uint32_t channel(uint32_t pixel, uint32_t mask)
+{
+    if (mask == 0)
+        return 0;
+    int shift = __builtin_ctz(mask);
+    uint32_t value = (pixel & mask) >> shift, top = mask >> shift;
+    return top == 255 ? value : value * 255 / top;
+}
+
+// A true-colour XWD image (ZPixmap, 32 bits per pixel), as xwd writes it.
+Shot decode_xwd(const std::string &data)
+{
+    Shot shot;
+    if (data.size() < 100)
+        return shot;
+    uint32_t header_size = be32(data, 0), format = be32(data, 8), width = be32(data, 16),
+             height = be32(data, 20), byte_order = be32(data, 28), bits = be32(data, 44),
+             bytes_per_line = be32(data, 48), red = be32(data, 56), green = be32(data, 60),
+             blue = be32(data, 64), colours = be32(data, 76);
+    size_t start = size_t(header_size) + size_t(colours) * 12;
+    if (format != 2 || bits != 32 || start + size_t(bytes_per_line) * height > data.size())
+        return shot;
+    shot.width = int(width);
+    shot.height = int(height);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const unsigned char *p = reinterpret_cast<const unsigned char *>(data.data()) + start +
+                                     size_t(y) * bytes_per_line + x * 4;
+            uint32_t pixel = byte_order == 0
+                                 ? uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]
+                                 : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+            shot.rgb.push_back(channel(pixel, red) << 16 | channel(pixel, green) << 8 | channel(pixel, blue));
+        }
+    return shot;
+}
+
+std::string member_of(const std::string &document, const std::string &name)
+{
+    struct archive *a = archive_read_new();
+    archive_read_support_format_zip(a);
+    std::string data;
+    if (archive_read_open_filename(a, document.c_str(), 65536) == ARCHIVE_OK) {
+        struct archive_entry *entry;
+        while (archive_read_next_header(a, &entry) == ARCHIVE_OK) {
+            if (name != archive_entry_pathname(entry))
+                continue;
+            char buffer[65536];
+            la_ssize_t got;
+            while ((got = archive_read_data(a, buffer, sizeof buffer)) > 0)
+                data.append(buffer, size_t(got));
+            break;
+        }
+    }
+    archive_read_free(a);
+    return data;
+}
+
+} // namespace
+
+bool xvfb_installed()
+{
+    return access("/usr/bin/Xvfb", X_OK) == 0;
+}
+
+Server::Server()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    pid_ = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
+                  "-nolisten", "tcp"},
+                 {}, "", "", fds[1]);
+    close(fds[1]);
+    std::string number;
+    struct pollfd ready = {fds[0], POLLIN, 0};
+    auto start = Clock::now();
+    while (number.find('\n') == std::string::npos && seconds_since(start) < 30) {
+        if (poll(&ready, 1, 1000) <= 0)
+            continue;
+        char c[16];
+        ssize_t got = read(fds[0], c, sizeof c);
+        if (got <= 0)
+            break;
+        number.append(c, size_t(got));
+    }
+    close(fds[0]);
+    if (!number.empty() && number.back() == '\n')
+        display_ = ":" + number.substr(0, number.size() - 1);
+}
+
+Server::~Server()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+Background::Background(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                       const std::string &output_prefix)
+    : prefix_(output_prefix)
+{
+    pid_ = spawn(argv, env, prefix_ + ".out", prefix_ + ".err");
+}
+
+Background::~Background()
+{
+    if (pid_ > 0 && !ended_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool Background::running()
+{
+    if (ended_ || pid_ <= 0)
+        return false;
+    if (waitpid(pid_, &status_, WNOHANG) == pid_)
+        ended_ = true;
+    return !ended_;
+}
+
+int Background::wait(double seconds)
+{
+    auto start = Clock::now();
+    while (running() && seconds_since(start) < seconds)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!ended_ || !WIFEXITED(status_))
+        return -1;
+    return WEXITSTATUS(status_);
+}
+
+std::string Background::err() const
+{
+    return testing_support::read_file(prefix_ + ".err");
+}
+
+std::string run_client(const std::string &display, const std::vector<std::string> &argv, double seconds)
+{
+    testing_support::ProcessOptions options;
+    options.env["DISPLAY"] = display;
+    options.timeout_seconds = seconds;
+    testing_support::ProcessResult result = testing_support::run_process(argv, options);
+    return result.exit_code == 0 ? result.out : "";
+}
+
+std::string find_window(const std::string &display, const std::string &name)
+{
+    std::string out = run_client(display, {"/usr/bin/xdotool", "search", "--sync", "--name", name});
+    return out.substr(0, out.find('\n'));
+}
+
+Geometry window_geometry(const std::string &display, const std::string &id)
+{
+    Geometry g;
+    std::stringstream lines(run_client(display, {"/usr/bin/xwininfo", "-id", id}));
+    for (std::string line; std::getline(lines, line);) {
+        std::string value = line.substr(line.find(':') + 1);
+        if (line.find("Absolute upper-left X:") != std::string::npos)
+            g.x = std::atoi(value.c_str());
+        else if (line.find("Absolute upper-left Y:") != std::string::npos)
+            g.y = std::atoi(value.c_str());
+        else if (line.find("  Width:") == 0)
+            g.width = std::atoi(value.c_str());
+        else if (line.find("  Height:") == 0)
+            g.height = std::atoi(value.c_str());
+    }
+    return g;
+}
+
+Shot screenshot(const std::string &display, const std::string &id)
+{
+    return decode_xwd(run_client(display, {"/usr/bin/xwd", "-id", id, "-silent"}));
+}
+
+bool request_close(const std::string &display, const std::string &id)
+{
+    // Xlib is loaded for this one request: the tests do not link it.
+    void *xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (xlib == nullptr)
+        return false;
+    auto open_display = reinterpret_cast<Display *(*)(const char *)>(dlsym(xlib, "XOpenDisplay"));
+    auto intern = reinterpret_cast<Atom (*)(Display *, const char *, Bool)>(dlsym(xlib, "XInternAtom"));
+    auto send =
+        reinterpret_cast<Status (*)(Display *, ::Window, Bool, long, XEvent *)>(dlsym(xlib, "XSendEvent"));
+    auto flush = reinterpret_cast<int (*)(Display *)>(dlsym(xlib, "XSync"));
+    auto close_display = reinterpret_cast<int (*)(Display *)>(dlsym(xlib, "XCloseDisplay"));
+    bool sent = false;
+    Display *x = open_display != nullptr ? open_display(display.c_str()) : nullptr;
+    if (x != nullptr && intern != nullptr && send != nullptr && flush != nullptr &&
+        close_display != nullptr) {
+        XEvent event;
+        std::memset(&event, 0, sizeof event);
+        ::Window window = ::Window(std::strtoul(id.c_str(), nullptr, 10));
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = intern(x, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = long(intern(x, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        sent = send(x, window, False, NoEventMask, &event) != 0;
+        flush(x);
+        close_display(x);
+    }
+    dlclose(xlib);
+    return sent;
+}
+
+Picture thumbnail_of(const std::string &document)
+{
+    Picture picture;
+    std::string png = member_of(document, "Thumbnails/thumbnail.png");
+    spng_ctx *ctx = spng_ctx_new(0);
+    struct spng_ihdr header;
+    size_t size = 0;
+    if (ctx != nullptr && spng_set_png_buffer(ctx, png.data(), png.size()) == 0 &&
+        spng_get_ihdr(ctx, &header) == 0 && spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size) == 0) {
+        std::vector<unsigned char> rgba(size);
+        if (spng_decode_image(ctx, rgba.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) == 0) {
+            picture.width = header.width;
+            picture.height = header.height;
+            for (size_t i = 0; i + 3 < size; i += 4)
+                picture.argb.push_back(uint32_t(rgba[i + 3]) << 24 | uint32_t(rgba[i]) << 16 |
+                                       uint32_t(rgba[i + 1]) << 8 | rgba[i + 2]);
+        }
+    }
+    spng_ctx_free(ctx);
+    return picture;
+}
+
+} // namespace x_session
