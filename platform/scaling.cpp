@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/cybergraphics.h"
 
 namespace
@@ -82,12 +86,57 @@ bool row_is_opaque(const uint8_t *row, uint32_t width, const Layout &l)
     return true;
 }
 
-// Draws into a surface whose pixels are 32-bit 0x??RRGGBB words.
+// Copies a row of words; large redraws bypass the cache, as a fill does,
+// so that the copies cost what writing the destination costs.
+void copy_row(uint32_t *to, const uint32_t *from, size_t count, bool stream)
+{
+#if defined(__SSE2__)
+    if (stream) {
+        size_t i = 0;
+        for (; i < count && (reinterpret_cast<uintptr_t>(to + i) & 15) != 0; ++i)
+            to[i] = from[i];
+        for (; i + 4 <= count; i += 4)
+            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i)));
+        for (; i < count; ++i)
+            to[i] = from[i];
+        return;
+    }
+#endif
+    (void)stream;
+    std::memcpy(to, from, count * 4);
+}
+
+// One opaque source row scaled into words: the source pixels are turned
+// into words once (when there are no more of them than columns), then
+// picked per column.
+void build_row(uint32_t *out, const uint8_t *row, uint32_t width, const Layout &l, const Plan &plan)
+{
+    static thread_local std::vector<uint32_t> source_words;
+    size_t visible = plan.column.size();
+    if (width <= visible) {
+        source_words.resize(width);
+        for (uint32_t x = 0; x < width; ++x)
+            source_words[x] = opaque_word(row + size_t(x) * l.bytes, l);
+        const uint32_t *words = source_words.data();
+        for (size_t i = 0; i < visible; ++i)
+            out[i] = words[plan.column[i]];
+    } else {
+        for (size_t i = 0; i < visible; ++i)
+            out[i] = opaque_word(row + size_t(plan.column[i]) * l.bytes, l);
+    }
+}
+
+// Draws into a surface whose pixels are 32-bit 0x??RRGGBB words. Opaque
+// rows are built once in a buffer and copied to every destination row that
+// shows them; rows with alpha are blended pixel by pixel.
 long scale_into_words(const platform::PixelSource &source, const Layout &l, SDL_Surface *surface, int y,
                       uint32_t height, const Plan &plan)
 {
     static thread_local std::vector<uint32_t> row_words;
     size_t visible = size_t(plan.right - plan.left);
+    size_t rows = size_t(plan.bottom - plan.top);
+    bool stream = visible * rows * 4 >= (size_t(4) << 20);
     row_words.resize(visible);
     uint8_t *base = static_cast<uint8_t *>(surface->pixels);
     int64_t built = -1; // source row now held in row_words
@@ -95,19 +144,22 @@ long scale_into_words(const platform::PixelSource &source, const Layout &l, SDL_
         uint32_t sy = platform::nearest_source(uint32_t(dy - y), height, source.height);
         const uint8_t *row = source.pixels + size_t(sy) * source.modulo;
         uint32_t *out = reinterpret_cast<uint32_t *>(base + size_t(dy) * surface->pitch) + plan.left;
-        if (built == sy) {
-            std::memcpy(out, row_words.data(), visible * 4);
-        } else if (row_is_opaque(row, source.width, l)) {
-            for (size_t i = 0; i < visible; ++i)
-                row_words[i] = opaque_word(row + size_t(plan.column[i]) * l.bytes, l);
+        if (built != sy && row_is_opaque(row, source.width, l)) {
+            build_row(row_words.data(), row, source.width, l, plan);
             built = sy;
-            std::memcpy(out, row_words.data(), visible * 4);
+        }
+        if (built == sy) {
+            copy_row(out, row_words.data(), visible, stream);
         } else {
             for (size_t i = 0; i < visible; ++i)
                 out[i] = blend_word(row + size_t(plan.column[i]) * l.bytes, l, out[i]);
         }
     }
-    return long(visible) * (plan.bottom - plan.top);
+#if defined(__SSE2__)
+    if (stream)
+        _mm_sfence();
+#endif
+    return long(visible) * rows;
 }
 
 bool has_word_layout(const SDL_Surface *surface)
