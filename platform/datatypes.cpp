@@ -12,6 +12,7 @@
 #include "platform/datatypes.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -164,12 +165,14 @@ bool lay_out(DTObject *o)
     if (!o->size_allowed)
         return false;
     platform::PictureSize size = {o->header.bmh_Width, o->header.bmh_Height};
+    // Counted like every allocation for the program, but not zero-filled:
+    // the decoder writes every pixel or the pixels are dropped.
     size_t bytes = static_cast<size_t>(size.width) * size.height * 4;
-    uint32_t *pixels = static_cast<uint32_t *>(platform::allocate(bytes));
+    uint32_t *pixels = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
     if (pixels == nullptr)
         return false;
     if (!o->decoder->decode(o->source, o->source_size, size, pixels)) {
-        platform::release(pixels);
+        std::free(pixels);
         return false;
     }
     o->bitmap.BytesPerRow = static_cast<UWORD>(size.width * 4);
@@ -231,7 +234,7 @@ void LVO_DisposeDTObject(struct Library *base, Object *o)
     }
     platform::journal("DisposeDTObject");
     remove_object(o);
-    platform::release(o->bitmap.Planes[0]);
+    std::free(o->bitmap.Planes[0]);
     o->~DTObject();
     platform::release(o);
 }

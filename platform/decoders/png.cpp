@@ -50,15 +50,64 @@ bool read_png_size(const uint8_t *data, size_t size, PictureSize *size_out)
     return read;
 }
 
-// RGBA bytes, as libspng delivers them, into 0xAARRGGBB words in place.
+// RGBA bytes, as libspng delivers them, into 0xAARRGGBB words in place:
+// red and blue trade places (little-endian) or the word turns by a byte.
+// Four pixels at a time in a vector register, the rest one by one.
+uint32_t rgba_word_to_argb(uint32_t word)
+{
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return (word & 0xFF00FF00u) | (word & 0xFFu) << 16 | (word >> 16 & 0xFFu);
+#else
+    return word >> 8 | word << 24;
+#endif
+}
+
 void rgba_to_argb(uint32_t *pixels, size_t count)
 {
-    uint8_t *bytes = reinterpret_cast<uint8_t *>(pixels);
-    for (size_t i = 0; i < count; ++i, bytes += 4) {
-        uint32_t word = static_cast<uint32_t>(bytes[3]) << 24 | static_cast<uint32_t>(bytes[0]) << 16 |
-                        static_cast<uint32_t>(bytes[1]) << 8 | bytes[2];
-        std::memcpy(bytes, &word, 4);
+    typedef uint32_t Words __attribute__((vector_size(16)));
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Words words;
+        std::memcpy(&words, pixels + i, sizeof words);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        words = (words & 0xFF00FF00u) | (words & 0xFFu) << 16 | (words >> 16 & 0xFFu);
+#else
+        words = words >> 8 | words << 24;
+#endif
+        std::memcpy(pixels + i, &words, sizeof words);
     }
+    for (; i < count; ++i)
+        pixels[i] = rgba_word_to_argb(pixels[i]);
+}
+
+// Decodes row by row into the rows of pixels, each row of a picture that is
+// not interlaced turned into words while it is still in the cache. The rows
+// of an interlaced picture fill over several passes and are turned at the
+// end. False unless the whole picture was decoded.
+bool decode_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels, bool interlaced)
+{
+    size_t row_bytes = static_cast<size_t>(picture.width) * 4;
+    if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
+        return false;
+    int status = 0;
+    struct spng_row_info row = {};
+    while ((status = spng_get_row_info(ctx, &row)) == 0) {
+        if (row.row_num >= picture.height)
+            return false;
+        uint32_t *out = pixels + static_cast<size_t>(row.row_num) * picture.width;
+        status = spng_decode_row(ctx, out, row_bytes);
+        if (status != 0 && status != SPNG_EOI)
+            return false;
+        if (!interlaced)
+            rgba_to_argb(out, picture.width);
+        if (status == SPNG_EOI)
+            break;
+    }
+    if (status != SPNG_EOI)
+        return false;
+    if (interlaced)
+        rgba_to_argb(pixels, static_cast<size_t>(picture.width) * picture.height);
+    return true;
 }
 
 bool decode_png(const uint8_t *data, size_t size, PictureSize picture, uint32_t *pixels)
@@ -66,16 +115,16 @@ bool decode_png(const uint8_t *data, size_t size, PictureSize picture, uint32_t 
     spng_ctx *ctx = open_png(data, size);
     if (ctx == nullptr)
         return false;
-    size_t expected = static_cast<size_t>(picture.width) * picture.height * 4;
     size_t needed = 0;
+    struct spng_ihdr ihdr = {};
     // The image limits repeat the class's own, so that libspng itself never
     // works on a picture larger than the buffer it was given.
-    bool decoded = spng_set_image_limits(ctx, 16383, 65535) == 0 &&
-                   spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &needed) == 0 && needed == expected &&
-                   spng_decode_image(ctx, pixels, expected, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS) == 0;
+    bool decoded = spng_set_image_limits(ctx, 16383, 65535) == 0 && spng_get_ihdr(ctx, &ihdr) == 0 &&
+                   ihdr.width == picture.width && ihdr.height == picture.height &&
+                   spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &needed) == 0 &&
+                   needed == static_cast<size_t>(picture.width) * picture.height * 4 &&
+                   decode_rows(ctx, picture, pixels, ihdr.interlace_method != SPNG_INTERLACE_NONE);
     spng_ctx_free(ctx);
-    if (decoded)
-        rgba_to_argb(pixels, expected / 4);
     return decoded;
 }
 
