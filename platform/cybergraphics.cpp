@@ -40,7 +40,18 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
     for (ULONG y = 0; y < height; ++y) {
         const UBYTE *row = bitmap->Planes[0] + static_cast<size_t>(srcY + y) * bitmap->BytesPerRow;
         UBYTE *out = destination + static_cast<size_t>(destY + y) * destMod + static_cast<size_t>(destX) * 4;
-        for (ULONG x = 0; x < width; ++x) {
+        ULONG x = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        // Four words at a time, each turned to the bytes A, R, G, B.
+        typedef uint32_t Words __attribute__((vector_size(16)));
+        for (; x + 4 <= width; x += 4) {
+            Words w;
+            std::memcpy(&w, row + static_cast<size_t>(srcX + x) * 4, sizeof w);
+            w = w << 24 | (w << 8 & 0xFF0000u) | (w >> 8 & 0xFF00u) | w >> 24;
+            std::memcpy(out + static_cast<size_t>(x) * 4, &w, sizeof w);
+        }
+#endif
+        for (; x < width; ++x) {
             uint32_t word;
             std::memcpy(&word, row + static_cast<size_t>(srcX + x) * 4, 4);
             store_argb(out + static_cast<size_t>(x) * 4, word);
