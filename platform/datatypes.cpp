@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -187,7 +188,7 @@ bool lay_out(DTObject *o)
 void store(IPTR address, const void *value)
 {
     if (address != 0)
-        *reinterpret_cast<const void **>(address) = value;
+        std::memcpy(reinterpret_cast<void *>(address), &value, sizeof value);
 }
 
 } // namespace
