@@ -58,7 +58,7 @@ TEST_F(DatatypesTest, OnlyAMemoryPictureInTrueColourMakesAnObject)
     ASSERT_NE(o, nullptr);
     DisposeDTObject(o);
     const std::vector<std::pair<Tag, IPTR>> refused = {
-        {DTA_SourceType, 0},        // a file, which the class does not read
+        {DTA_SourceType, 2},        // DTST_FILE: a file, which the class does not read
         {DTA_GroupID, 0x736F756Eu}, // 'soun'
         {PDTA_DestMode, PMODE_V42}, // palette bitmaps are not made
         {DTA_SourceAddress, 0},     // no block
