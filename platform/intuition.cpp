@@ -24,6 +24,7 @@
 
 #include "platform/internal.h"
 #include "platform/layer.h"
+#include "platform/x11_errors.h"
 
 namespace
 {
@@ -621,8 +622,22 @@ bool intuition_first_open()
     const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
     close_when_shown =
         close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // A window that shows a picture does not keep the screen saver away.
+    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    x11_tolerate_events_to_vanished_windows();
+    // Keys arrive as raw keys and key symbols, never as composed text, so
+    // Xlib need not read the locale's compose table (a quarter of the time
+    // the video start takes), unless the user names one.
+    bool skip_compose_table = std::getenv("XCOMPOSEFILE") == nullptr;
+    if (skip_compose_table)
+        setenv("XCOMPOSEFILE", "/dev/null", 0);
+    int started = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    if (skip_compose_table)
+        unsetenv("XCOMPOSEFILE");
+    if (started != 0) {
         journal("SDL_InitSubSystem video: %s", SDL_GetError());
+        SDL_Quit();
+        x11_restore_error_handler();
         return false;
     }
     return true;
@@ -638,6 +653,7 @@ void intuition_last_close()
     }
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     SDL_Quit();
+    x11_restore_error_handler();
 }
 
 void intuition_set_wait_hook(WaitHook hook, void *data)

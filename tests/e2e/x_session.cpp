@@ -156,7 +156,7 @@ Server::Server()
     if (pipe(fds) != 0)
         return;
     pid_ = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
-                  "-nolisten", "tcp"},
+                  "-nolisten", "tcp", "-noreset"},
                  {}, "", "", fds[1]);
     close(fds[1]);
     std::string number;
