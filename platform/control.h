@@ -46,6 +46,10 @@ int platform_open_count(const char *name);
 // Blocks from AllocVec not yet freed.
 long platform_live_blocks();
 
+// Makes xadmaster.library forget the archive listing it remembers, so that
+// the next listing reads the archive again (for benchmarks of a first run).
+void platform_forget_archive_listings();
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/control.h"
 #include "platform/internal.h"
 
 namespace
@@ -358,8 +360,25 @@ LONG open_archive_file(const char *path, int &fd, struct stat &st)
     return XADERR_OK;
 }
 
+// libarchive turns each zip member's DOS time into a time_t with mktime(),
+// and glibc reads /etc/localtime again on every such call while TZ is unset
+// (two stat calls a member: most of the cost of listing a large zip). Naming
+// that same zone file in TZ keeps every conversion as it was and drops the
+// calls. Done once, before the first archive is read.
+void settle_time_zone()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (std::getenv("TZ") == nullptr) {
+            setenv("TZ", ":/etc/localtime", 0);
+            tzset();
+        }
+    });
+}
+
 LONG get_info(struct xadArchiveInfo *ai, const char *path)
 {
+    settle_time_zone();
     int fd;
     struct stat st;
     LONG result = open_archive_file(path, fd, st);
@@ -485,7 +504,7 @@ LONG read_to_file(struct archive *a, struct archive_entry *entry, uint64_t liste
         int status = archive_read_data_block(a, &block, &length, &offset);
         if (status == ARCHIVE_EOF)
             break;
-        if (status != ARCHIVE_OK && status != ARCHIVE_WARN)
+        if (status != ARCHIVE_OK) // a warning here is a checksum that does not match
             return data_error(entry);
         if (offset < 0 || static_cast<uint64_t>(offset) < written)
             return XADERR_ILLEGALDATA;
@@ -727,4 +746,9 @@ LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const st
         platform::journal("xadFileUnArcA %lu %s -> %ld", static_cast<unsigned long>(number), where.c_str(),
                           static_cast<long>(code));
     return code;
+}
+
+void platform_forget_archive_listings()
+{
+    remember(Identity(), nullptr);
 }

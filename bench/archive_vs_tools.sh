@@ -1,0 +1,41 @@
+#!/bin/bash
+# Whole-process comparison, side by side in one hyperfine run per document:
+# the thumbnail taken as the viewing flow takes it (bench_extract_thumbnail:
+# XAD_file_unpacker, then XAD_file_grosse) against bsdtar -xOf (the same
+# archive library, one walk) and unzip -p (central directory only).
+#
+# usage: bench/archive_vs_tools.sh BUILD_DIR [hyperfine options...]
+# The generated archives come from bench_archive's cache ($TMPDIR or /tmp,
+# folder quillpeek-bench); run bench_archive once first to make them.
+#
+# bsdtar runs twice: as a user's shell starts it (TZ unset: glibc then reads
+# /etc/localtime again for every member's time stamp) and with TZ naming the
+# same zone file, as our library sets it for itself; the second is the
+# like-for-like comparison of the archive work.
+set -euo pipefail
+build=${1:?usage: $0 BUILD_DIR [hyperfine options...]}
+shift
+here=$(cd "$(dirname "$0")/.." && pwd)
+shared=${QUILLPEEK_SHARED_DIR:-$here/../shared}
+cache=${TMPDIR:-/tmp}/quillpeek-bench
+driver=$build/bench/bench_extract_thumbnail
+member=Thumbnails/thumbnail.png
+documents=(
+  "$shared/corpus/writer.odt"
+  "$cache/big-1gib.zip"
+  "$shared/realcorpus/odftoolkit__Presentation3.odp"
+  "$cache/members-100000.zip"
+)
+for document in "${documents[@]}"; do
+  [ -f "$document" ] || { echo "missing $document (run bench_archive once)" >&2; exit 1; }
+  # The driver takes the first member whose name contains thumbnail.png; the
+  # tools take Thumbnails/thumbnail.png. Say so where those differ.
+  cmp -s <("$driver" "$document") <(bsdtar -xOf "$document" "$member") ||
+    echo "note: the first member containing thumbnail.png in $document is another one" >&2
+  echo "== $document"
+  hyperfine -N --warmup 3 "$@" \
+    -n quillpeek "$driver '$document'" \
+    -n bsdtar "env -u TZ bsdtar -xOf '$document' $member" \
+    -n bsdtar-TZ "env TZ=:/etc/localtime bsdtar -xOf '$document' $member" \
+    -n unzip "unzip -p '$document' $member"
+done
