@@ -136,9 +136,19 @@ TEST_F(ViewerOnX, ShowsTheThumbnailRedrawsItScaledAfterAResizeAndEndsOnAClose)
     EXPECT_EQ(opened.y, 100);
     EXPECT_EQ(opened.width, int(thumbnail.width));
     EXPECT_EQ(opened.height, int(thumbnail.height));
-    EXPECT_EQ(wait_for_view(display(), id, expected_view(thumbnail, thumbnail.width, thumbnail.height),
-                            int(thumbnail.width), int(thumbnail.height)),
-              "");
+    std::vector<uint32_t> view = expected_view(thumbnail, thumbnail.width, thumbnail.height);
+    EXPECT_EQ(wait_for_view(display(), id, view, int(thumbnail.width), int(thumbnail.height)), "");
+
+    // Covered and uncovered again: the platform restores the picture, and
+    // the program is neither told nor draws.
+    Shot covered;
+    ASSERT_TRUE(cover_and_uncover(display(), {opened.x + 10, opened.y + 20, 80, 60},
+                                  [&] { covered = screenshot(display(), id); }));
+    EXPECT_NE(compare(covered, view, int(thumbnail.width), int(thumbnail.height)), "");
+    EXPECT_EQ(wait_for_view(display(), id, view, int(thumbnail.width), int(thumbnail.height)), "");
+    std::string so_far = testing_support::read_file(trace());
+    EXPECT_EQ(so_far.find("IDCMP"), std::string::npos) << so_far;
+    EXPECT_EQ(so_far.find("ScalePixelArray"), so_far.rfind("ScalePixelArray"));
 
     for (auto [width, height] : {std::pair<int, int>{200, 300}, {517, 389}}) {
         std::string size = std::to_string(width) + "x" + std::to_string(height);

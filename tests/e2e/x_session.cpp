@@ -261,37 +261,97 @@ Shot screenshot(const std::string &display, const std::string &id)
     return decode_xwd(run_client(display, {"/usr/bin/xwd", "-id", id, "-silent"}));
 }
 
+namespace
+{
+
+// The few Xlib calls the tests make themselves, loaded at run time: the
+// tests do not link Xlib.
+struct Xlib {
+    void *library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    Display *(*open_display)(const char *) = nullptr;
+    int (*close_display)(Display *) = nullptr;
+    int (*sync)(Display *, Bool) = nullptr;
+    Atom (*intern)(Display *, const char *, Bool) = nullptr;
+    Status (*send)(Display *, ::Window, Bool, long, XEvent *) = nullptr;
+    ::Window (*root)(Display *) = nullptr;
+    ::Window (*create)(Display *, ::Window, int, int, unsigned, unsigned, unsigned, unsigned long,
+                       unsigned long) = nullptr;
+    int (*map_raised)(Display *, ::Window) = nullptr;
+    int (*destroy)(Display *, ::Window) = nullptr;
+
+    template <typename F> void load(F &function, const char *name)
+    {
+        function = reinterpret_cast<F>(dlsym(library, name));
+    }
+    Xlib()
+    {
+        if (library == nullptr)
+            return;
+        load(open_display, "XOpenDisplay");
+        load(close_display, "XCloseDisplay");
+        load(sync, "XSync");
+        load(intern, "XInternAtom");
+        load(send, "XSendEvent");
+        load(root, "XDefaultRootWindow");
+        load(create, "XCreateSimpleWindow");
+        load(map_raised, "XMapRaised");
+        load(destroy, "XDestroyWindow");
+    }
+    ~Xlib()
+    {
+        if (library != nullptr)
+            dlclose(library);
+    }
+    bool ready() const
+    {
+        return open_display && close_display && sync && intern && send && root && create && map_raised &&
+               destroy;
+    }
+};
+
+::Window window_of(const std::string &id)
+{
+    return ::Window(std::strtoul(id.c_str(), nullptr, 10));
+}
+
+} // namespace
+
 bool request_close(const std::string &display, const std::string &id)
 {
-    // Xlib is loaded for this one request: the tests do not link it.
-    void *xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (xlib == nullptr)
+    Xlib x;
+    Display *server = x.ready() ? x.open_display(display.c_str()) : nullptr;
+    if (server == nullptr)
         return false;
-    auto open_display = reinterpret_cast<Display *(*)(const char *)>(dlsym(xlib, "XOpenDisplay"));
-    auto intern = reinterpret_cast<Atom (*)(Display *, const char *, Bool)>(dlsym(xlib, "XInternAtom"));
-    auto send =
-        reinterpret_cast<Status (*)(Display *, ::Window, Bool, long, XEvent *)>(dlsym(xlib, "XSendEvent"));
-    auto flush = reinterpret_cast<int (*)(Display *)>(dlsym(xlib, "XSync"));
-    auto close_display = reinterpret_cast<int (*)(Display *)>(dlsym(xlib, "XCloseDisplay"));
-    bool sent = false;
-    Display *x = open_display != nullptr ? open_display(display.c_str()) : nullptr;
-    if (x != nullptr && intern != nullptr && send != nullptr && flush != nullptr &&
-        close_display != nullptr) {
-        XEvent event;
-        std::memset(&event, 0, sizeof event);
-        ::Window window = ::Window(std::strtoul(id.c_str(), nullptr, 10));
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = intern(x, "WM_PROTOCOLS", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = long(intern(x, "WM_DELETE_WINDOW", False));
-        event.xclient.data.l[1] = CurrentTime;
-        sent = send(x, window, False, NoEventMask, &event) != 0;
-        flush(x);
-        close_display(x);
-    }
-    dlclose(xlib);
+    XEvent event;
+    std::memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window_of(id);
+    event.xclient.message_type = x.intern(server, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(x.intern(server, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    bool sent = x.send(server, window_of(id), False, NoEventMask, &event) != 0;
+    x.sync(server, False);
+    x.close_display(server);
     return sent;
+}
+
+bool cover_and_uncover(const std::string &display, const Geometry &area,
+                       const std::function<void()> &while_covered)
+{
+    Xlib x;
+    Display *server = x.ready() ? x.open_display(display.c_str()) : nullptr;
+    if (server == nullptr)
+        return false;
+    ::Window cover = x.create(server, x.root(server), area.x, area.y, unsigned(area.width),
+                              unsigned(area.height), 0, 0, 0x00FF00);
+    x.map_raised(server, cover);
+    x.sync(server, False);
+    while_covered();
+    x.destroy(server, cover);
+    x.sync(server, False);
+    x.close_display(server);
+    return true;
 }
 
 Picture thumbnail_of(const std::string &document)

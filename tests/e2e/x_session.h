@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,6 +78,11 @@ Shot screenshot(const std::string &display, const std::string &id);
 // Sends the window a WM_DELETE_WINDOW request, as a window manager's close
 // button does. False when the display cannot be reached.
 bool request_close(const std::string &display, const std::string &id);
+
+// Lays a green window of the server's own over the area, runs while_covered,
+// and takes the cover away again. False when the display cannot be reached.
+bool cover_and_uncover(const std::string &display, const Geometry &area,
+                       const std::function<void()> &while_covered);
 
 // The named member of a zip document, decoded to 0xAARRGGBB pixels.
 struct Picture {
