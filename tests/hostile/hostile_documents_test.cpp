@@ -22,7 +22,7 @@ using testing_support::TempDir;
 #if defined(__SANITIZE_ADDRESS__)
 const long ceiling_kib = 600 * 1024; // the sanitizers' shadow memory and quarantine
 #else
-const long ceiling_kib = 160 * 1024;
+const long ceiling_kib = 128 * 1024;
 #endif
 
 // Runs the program on a document; a window that opens is closed by the
@@ -34,7 +34,10 @@ ProcessResult view(const std::string &document, bool as_nobody = false)
     options.env["SDL_VIDEODRIVER"] = "offscreen";
     options.as_nobody = as_nobody;
     options.timeout_seconds = 120;
-    return testing_support::run_quillpeek({document}, options);
+    ProcessResult result = testing_support::run_quillpeek({document}, options);
+    ::testing::Test::RecordProperty("peak_rss_kib_" + document.substr(document.rfind('/') + 1),
+                                    std::to_string(result.peak_rss_kib));
+    return result;
 }
 
 void expect_message(const ProcessResult &result, const std::string &document, const std::string &words = "")

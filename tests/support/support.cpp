@@ -12,6 +12,7 @@
 #include <archive_entry.h>
 #include <spng.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -143,7 +144,7 @@ void collect(int out_fd, int err_fd, ProcessResult &result, pid_t pid, const Pro
 
 } // namespace
 
-ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options)
+static ProcessResult spawn(const std::vector<std::string> &argv, const ProcessOptions &options)
 {
     int out_pipe[2], err_pipe[2], in_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || pipe(in_pipe) != 0)
@@ -189,6 +190,51 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
         result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
         result.signal = WTERMSIG(status);
+    return result;
+}
+
+namespace
+{
+
+// The command itself, or the command under /usr/bin/time, which reports the
+// program's own peak memory (a child forked from this process would count
+// this process's pages as well).
+std::vector<std::string> measured(const std::vector<std::string> &argv, const std::string &report)
+{
+    std::vector<std::string> command = {"/usr/bin/time", "-f", "%M", "-o", report};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return command;
+}
+
+void read_report(const std::string &report, ProcessResult &result)
+{
+    std::stringstream lines(read_file(report));
+    for (std::string line; std::getline(lines, line);) {
+        const std::string killed = "Command terminated by signal ";
+        if (line.rfind(killed, 0) == 0) {
+            result.signal = std::stoi(line.substr(killed.size()));
+            result.exit_code = -1;
+        } else if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            result.peak_rss_kib = std::stol(line);
+        }
+    }
+}
+
+} // namespace
+
+ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options)
+{
+    bool measure = options.signal_after == 0 && access("/usr/bin/time", X_OK) == 0;
+    TempDir scratch;
+    std::string report = scratch.file("peak");
+    if (measure) {
+        chmod(scratch.path().c_str(), 0777);
+        write_file(report, "");
+        chmod(report.c_str(), 0666);
+    }
+    ProcessResult result = spawn(measure ? measured(argv, report) : argv, options);
+    if (measure)
+        read_report(report, result);
     return result;
 }
 

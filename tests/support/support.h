@@ -39,7 +39,7 @@ struct ProcessResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peak_rss_kib = 0; // the child's maximum resident set size
+    long peak_rss_kib = 0; // the program's own peak resident set size (by /usr/bin/time)
     bool timed_out = false;
 };
 
