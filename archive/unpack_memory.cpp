@@ -25,57 +25,74 @@ struct EntryRecord {
     const char *long_name;
 };
 
+// A row past the table's own 29: its name stays in the listing's own text.
+struct ExtraRecord {
+    const char *name;
+    ULONG entry_number;
+    ULONG size;
+};
+
 enum { ENTRY_TABLE_ROWS = 30 };
 
 // Rows from 1 upward hold the members in listing order; row 0 stays empty.
-// The first 30 rows live in the table; a longer listing moves to a heap array
-// of rows (owned by the table, freed by entry_table_end).
+// Rows 1 to 29 live in the table itself; rows from 30 on in a heap array
+// (extra[0] is row 30) owned by the table and freed by entry_table_end.
 struct EntryTable {
-    EntryRecord fixed[ENTRY_TABLE_ROWS];
-    EntryRecord *rows;
-    LONG capacity;
+    EntryRecord rows[ENTRY_TABLE_ROWS];
+    ExtraRecord *extra;
+    LONG extra_capacity;
     LONG member_count;
     LONG search_index;
 };
 
+// A row as the search and the extraction read it.
+struct EntryView {
+    const char *name;
+    ULONG entry_number;
+    ULONG size;
+};
+
 void entry_table_begin(EntryTable *table)
 {
-    table->rows = table->fixed;
-    table->capacity = ENTRY_TABLE_ROWS;
+    table->extra = nullptr;
+    table->extra_capacity = 0;
     table->member_count = 0;
     table->search_index = 0;
 }
 
 void entry_table_end(EntryTable *table)
 {
-    if (table->rows != table->fixed)
-        free(table->rows);
-    table->rows = table->fixed;
-    table->capacity = ENTRY_TABLE_ROWS;
+    free(table->extra);
+    table->extra = nullptr;
+    table->extra_capacity = 0;
 }
 
-// Room for one more row; false when the memory cannot be had.
+// Room for row member_count + 1; false when the memory cannot be had.
 bool entry_table_grow(EntryTable *table)
 {
-    if (table->member_count + 1 < table->capacity)
+    LONG needed = table->member_count + 1 - ENTRY_TABLE_ROWS + 1;
+    if (needed <= table->extra_capacity)
         return true;
-    if (table->capacity > 0x3FFFFFFF / 2)
+    if (table->extra_capacity > 0x3FFFFFFF / 2)
         return false;
-    LONG capacity = table->capacity * 2;
-    EntryRecord *rows =
-        static_cast<EntryRecord *>(malloc(sizeof(EntryRecord) * static_cast<size_t>(capacity)));
-    if (rows == nullptr)
+    LONG capacity = table->extra_capacity == 0 ? 64 : table->extra_capacity * 2;
+    void *grown = realloc(table->extra, sizeof(ExtraRecord) * static_cast<size_t>(capacity));
+    if (grown == nullptr)
         return false;
-    memcpy(rows, table->rows, sizeof(EntryRecord) * static_cast<size_t>(table->member_count + 1));
-    entry_table_end(table);
-    table->rows = rows;
-    table->capacity = capacity;
+    table->extra = static_cast<ExtraRecord *>(grown);
+    table->extra_capacity = capacity;
     return true;
 }
 
-const char *row_name(const EntryRecord *row)
+EntryView entry_at(const EntryTable *table, LONG row)
 {
-    return row->long_name != nullptr ? row->long_name : row->name;
+    if (row >= ENTRY_TABLE_ROWS) {
+        const ExtraRecord *extra = &table->extra[row - ENTRY_TABLE_ROWS];
+        return {extra->name, extra->entry_number, extra->size};
+    }
+    const EntryRecord *record = &table->rows[row];
+    return {record->long_name != nullptr ? record->long_name : record->name, record->entry_number,
+            record->size};
 }
 
 // The listing walk: one row per member, from row 1. False when the table
@@ -86,6 +103,11 @@ bool fill_table(EntryTable *table, const struct xadArchiveInfo *ai)
         if (!entry_table_grow(table))
             return false;
         table->member_count++;
+        if (table->member_count >= ENTRY_TABLE_ROWS) {
+            table->extra[table->member_count - ENTRY_TABLE_ROWS] = {fi->xfi_FileName, fi->xfi_EntryNumber,
+                                                                    fi->xfi_Size};
+            continue;
+        }
         EntryRecord *row = &table->rows[table->member_count];
         int length = snprintf(row->name, sizeof row->name, "%s", fi->xfi_FileName);
         row->long_name =
@@ -96,15 +118,18 @@ bool fill_table(EntryTable *table, const struct xadArchiveInfo *ai)
     return true;
 }
 
-// The search: the first row whose name contains wanted. Null when none does.
-const EntryRecord *search_table(EntryTable *table, const char *wanted)
+// The search: the first row whose name contains wanted, into *chosen. False
+// when none does.
+bool search_table(EntryTable *table, const char *wanted, EntryView *chosen)
 {
     for (table->search_index = 1; table->search_index <= table->member_count; table->search_index++) {
-        const EntryRecord *row = &table->rows[table->search_index];
-        if (strstr(row_name(row), wanted) != nullptr)
-            return row;
+        EntryView row = entry_at(table, table->search_index);
+        if (strstr(row.name, wanted) != nullptr) {
+            *chosen = row;
+            return true;
+        }
     }
-    return nullptr;
+    return false;
 }
 
 // What one listing of the archive gave.
@@ -173,12 +198,12 @@ void *XAD_file_unpacker(const char *path, const char *wanted)
         entry_table_end(&table);
         return nullptr;
     }
-    const EntryRecord *chosen = search_table(&table, wanted);
-    if (chosen != nullptr)
-        block = allocate_block(chosen->size);
+    EntryView chosen;
+    if (search_table(&table, wanted, &chosen))
+        block = allocate_block(chosen.size);
     if (block != nullptr)
-        xadFileUnArc(ai, XAD_OUTMEMORY, block, XAD_OUTSIZE, chosen->size, XAD_ENTRYNUMBER,
-                     chosen->entry_number, TAG_DONE);
+        xadFileUnArc(ai, XAD_OUTMEMORY, block, XAD_OUTSIZE, chosen.size, XAD_ENTRYNUMBER, chosen.entry_number,
+                     TAG_DONE);
     close_listing(ai);
     entry_table_end(&table);
     return block;
@@ -194,9 +219,9 @@ uint32_t XAD_file_grosse(const char *path, const char *wanted)
         entry_table_end(&table);
         return 0;
     }
-    const EntryRecord *chosen = search_table(&table, wanted);
-    if (chosen != nullptr)
-        size = chosen->size;
+    EntryView chosen;
+    if (search_table(&table, wanted, &chosen))
+        size = chosen.size;
     close_listing(ai);
     entry_table_end(&table);
     return size;
@@ -246,14 +271,14 @@ const char *XAD_file_problem(const char *path, const char *wanted)
         problem = "cannot be read as an archive";
         break;
     case LISTED: {
-        const EntryRecord *chosen = search_table(&table, wanted);
-        if (chosen == nullptr) {
+        EntryView chosen;
+        if (!search_table(&table, wanted, &chosen)) {
             snprintf(problem_text, sizeof problem_text, "has no member whose name contains \"%.200s\"",
                      wanted);
             problem = problem_text;
-        } else if (chosen->size == 0) {
+        } else if (chosen.size == 0) {
             problem = "its thumbnail member is empty";
-        } else if (chosen->size > XAD_MEMBER_LIMIT) {
+        } else if (chosen.size > XAD_MEMBER_LIMIT) {
             problem = "its thumbnail member is larger than 256 MiB";
         } else {
             problem = "there is not enough memory for its thumbnail member";

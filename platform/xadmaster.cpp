@@ -20,7 +20,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,10 @@ const char *const library_name = "xadmaster.library";
 
 // The archive file as libarchive reads it: pread through a buffer, with seeks
 // inside the buffer answered from it.
+//
+// A source may lay bytes of its own over the file from overlay_start on (and
+// end where they end): a view of a zip whose central directory names one
+// member only (see zip_member_view).
 struct Source {
     int fd = -1;
     int64_t size = 0;
@@ -50,6 +56,8 @@ struct Source {
     int64_t buffer_start = 0; // file offset of buffer[0]
     size_t buffer_length = 0; // valid bytes in buffer
     std::vector<char> buffer;
+    int64_t overlay_start = INT64_MAX;
+    std::string overlay;
 };
 
 constexpr size_t source_block = 128 * 1024;
@@ -57,6 +65,13 @@ constexpr size_t source_block = 128 * 1024;
 la_ssize_t source_read(struct archive *a, void *client, const void **block)
 {
     Source *source = static_cast<Source *>(client);
+    if (source->position >= source->overlay_start) {
+        size_t skip = static_cast<size_t>(source->position - source->overlay_start);
+        size_t left = skip < source->overlay.size() ? source->overlay.size() - skip : 0;
+        *block = source->overlay.data() + (source->overlay.size() - left);
+        source->position += static_cast<int64_t>(left);
+        return static_cast<la_ssize_t>(left);
+    }
     int64_t end = source->buffer_start + static_cast<int64_t>(source->buffer_length);
     if (source->position < source->buffer_start || source->position >= end) {
         if (source->buffer.size() < source_block)
@@ -77,6 +92,8 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
             return 0;
         }
     }
+    if (end > source->overlay_start)
+        end = source->overlay_start;
     *block = source->buffer.data() + (source->position - source->buffer_start);
     la_ssize_t length = static_cast<la_ssize_t>(end - source->position);
     source->position = end;
@@ -239,6 +256,7 @@ struct Listed {
 struct Listing {
     std::vector<Listed> members;
     std::string names;
+    bool zip = false; // read as a zip
 };
 
 // The listing of the last settled archive listed.
@@ -289,6 +307,8 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
                 result = XADERR_UNKNOWN;
             break;
         }
+        if (ordinal == 0)
+            listing.zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
         if (step == Step::Unreadable || !is_member(entry))
             continue;
         Listed member;
@@ -414,6 +434,162 @@ LONG get_info(struct xadArchiveInfo *ai, const char *path)
 // ---------------------------------------------------------------------------
 // Extraction
 
+// Reaching one member of a zip without walking the members before it.
+//
+// libarchive reads a zip by its central directory, then visits every
+// member's local header in turn: reaching the last of 100,000 members costs
+// 100,000 header reads. Instead the reader is shown the file as it is up to
+// the central directory, followed by a directory of one record (the member's
+// own, byte for byte) and its end record: it then reads that member's local
+// header and data, just as in the full walk. Used only for a plain zip (no
+// zip64 end record, no leading bytes) whose member lies wholly before the
+// directory; the header the reader then gives must be the listed member, or
+// the full walk is made instead.
+
+uint32_t get_le(const std::string &data, size_t at, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | static_cast<uint8_t>(data[at + i]);
+    return value;
+}
+
+void put_le(std::string &data, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        data.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+bool read_exactly(int fd, std::string &data, size_t length, int64_t offset)
+{
+    data.resize(length);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t got = pread(fd, &data[done], length - done, offset + static_cast<int64_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// The zip's central directory, when its end record closes the file and the
+// directory ends right before that record (or before its zip64 form).
+bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
+{
+    if (size < 22 || size >= 0xFFFFFFFFll)
+        return false;
+    size_t tail_length = static_cast<size_t>(size < 65557 + 76 ? size : 65557 + 76);
+    std::string tail;
+    if (!read_exactly(fd, tail, tail_length, size - static_cast<int64_t>(tail_length)))
+        return false;
+    int64_t tail_start = size - static_cast<int64_t>(tail_length);
+    for (size_t at = tail_length - 22 + 1; at-- > 0;) {
+        if (tail.compare(at, 4, "PK\5\6") != 0 || at + 22 + get_le(tail, at + 20, 2) != tail_length)
+            continue;
+        uint64_t entries = get_le(tail, at + 10, 2), length = get_le(tail, at + 12, 4);
+        uint64_t offset = get_le(tail, at + 16, 4);
+        int64_t end = tail_start + static_cast<int64_t>(at);
+        if (get_le(tail, at + 4, 4) != 0 || entries != get_le(tail, at + 8, 2))
+            return false;
+        if (at >= 20 + 56 && tail.compare(at - 20, 4, "PK\6\7") == 0) { // zip64: its own end record
+            size_t record = at - 20 - 56;
+            if (tail.compare(record, 4, "PK\6\6") != 0 ||
+                get_le(tail, at - 20 + 8, 4) + (uint64_t(get_le(tail, at - 20 + 12, 4)) << 32) !=
+                    static_cast<uint64_t>(tail_start) + record)
+                return false;
+            length = get_le(tail, record + 40, 4) + (uint64_t(get_le(tail, record + 44, 4)) << 32);
+            offset = get_le(tail, record + 48, 4) + (uint64_t(get_le(tail, record + 52, 4)) << 32);
+            end = tail_start + static_cast<int64_t>(record);
+        } else if (entries == 0xFFFF || length == 0xFFFFFFFFu || offset == 0xFFFFFFFFu) {
+            return false;
+        }
+        if (offset + length != static_cast<uint64_t>(end))
+            return false;
+        start = static_cast<int64_t>(offset);
+        return read_exactly(fd, directory, static_cast<size_t>(length), start);
+    }
+    return false;
+}
+
+// Lays over source a directory of the one member named name (the
+// occurrence-th of that name, in the order of the members' places).
+bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, Source &source)
+{
+    int64_t start;
+    std::string directory;
+    if (!zip_directory(fd, size, start, directory))
+        return false;
+    struct Record {
+        uint32_t local;
+        size_t at, length;
+    };
+    std::vector<Record> found;
+    size_t name_length = std::strlen(name);
+    for (size_t at = 0; at + 46 <= directory.size();) {
+        if (directory.compare(at, 4, "PK\1\2") != 0)
+            return false;
+        size_t length = 46 + get_le(directory, at + 28, 2) + get_le(directory, at + 30, 2) +
+                        get_le(directory, at + 32, 2);
+        if (at + length > directory.size())
+            return false;
+        if (get_le(directory, at + 28, 2) == name_length &&
+            directory.compare(at + 46, name_length, name) == 0)
+            found.push_back({get_le(directory, at + 42, 4), at, length});
+        at += length;
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Record &a, const Record &b) { return a.local < b.local; });
+    if (occurrence >= found.size())
+        return false;
+    const Record &record = found[occurrence];
+    uint64_t stored = get_le(directory, record.at + 20, 4);
+    if (stored == 0xFFFFFFFFu || get_le(directory, record.at + 24, 4) == 0xFFFFFFFFu ||
+        record.local + 30ull + name_length + stored > static_cast<uint64_t>(start))
+        return false;
+    source.overlay = directory.substr(record.at, record.length);
+    source.overlay += std::string("PK\5\6\0\0\0\0\1\0\1\0", 12);
+    put_le(source.overlay, static_cast<uint32_t>(record.length), 4);
+    put_le(source.overlay, static_cast<uint32_t>(start), 4);
+    put_le(source.overlay, 0, 2);
+    source.overlay_start = start;
+    source.size = start + static_cast<int64_t>(source.overlay.size());
+    return true;
+}
+
+// Whether the reader's current header is the listed member.
+bool is_listed(struct archive_entry *entry, const Listing &listing, const Listed &member)
+{
+    return is_member(entry) &&
+           std::strcmp(member_name(entry), listing.names.c_str() + member.name_offset) == 0 &&
+           (!archive_entry_size_is_set(entry) ||
+            static_cast<uint64_t>(archive_entry_size(entry)) == member.size);
+}
+
+// A reader over the one-member view of a zip, at the member; null when the
+// view cannot be had or does not give the member.
+struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG number, Source &source,
+                                struct archive_entry **entry)
+{
+    const Listing &listing = *state.listing;
+    const Listed &member = listing.members[number - 1];
+    const char *name = listing.names.c_str() + member.name_offset;
+    size_t occurrence = 0;
+    for (ULONG i = 0; i + 1 < number; ++i)
+        occurrence += std::strcmp(listing.names.c_str() + listing.members[i].name_offset, name) == 0;
+    if (!zip_member_view(state.fd, state.size, name, occurrence, source))
+        return nullptr;
+    struct archive *a = open_reader(source, passphrase);
+    if (a == nullptr)
+        return nullptr;
+    if (next_header(a, entry) == Step::Header && is_listed(*entry, listing, member))
+        return a;
+    archive_read_free(a);
+    return nullptr;
+}
+
 // A reader positioned at the data of the numbered member, or null with code
 // set. The member must still be where and what the listing says.
 struct archive *open_member(InfoState &state, const char *passphrase, ULONG number, Source &source,
@@ -427,6 +603,14 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
     const Listed &member = listing.members[number - 1];
     source.fd = state.fd;
     source.size = state.size;
+    if (listing.zip) {
+        struct archive *a = open_zip_member(state, passphrase, number, source, entry);
+        if (a != nullptr)
+            return a;
+        source = Source();
+        source.fd = state.fd;
+        source.size = state.size;
+    }
     struct archive *a = open_reader(source, passphrase);
     if (a == nullptr) {
         code = XADERR_INPUT;
@@ -438,8 +622,7 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
             break;
         if (ordinal < member.ordinal)
             continue;
-        if (!is_member(*entry) ||
-            std::strcmp(member_name(*entry), listing.names.c_str() + member.name_offset) != 0)
+        if (!is_listed(*entry, listing, member))
             break; // the file no longer holds what was listed
         return a;
     }

@@ -296,3 +296,71 @@ TEST_F(XadMaster, ListingChainIsTheCallersOwnCopy)
 }
 
 } // namespace
+
+namespace
+{
+
+// Members reached straight through a zip's central directory must be the
+// very members a full walk reaches.
+
+TEST_F(XadMaster, MembersOfTheSameNameEachGiveTheirOwnData)
+{
+    std::string path = dir.file("twice.zip");
+    write_archive(path, "zip", {regular("a", "first"), regular("b", "bee"), regular("a", "second")});
+    OpenArchive archive(path);
+    std::vector<Listed> members = archive.members();
+    ASSERT_EQ(members.size(), 3u);
+    std::string out;
+    EXPECT_EQ(archive.to_memory(3, 6, out), XADERR_OK);
+    EXPECT_EQ(out, "second");
+    EXPECT_EQ(archive.to_memory(1, 5, out), XADERR_OK);
+    EXPECT_EQ(out, "first");
+}
+
+TEST_F(XadMaster, ZipAfterLeadingBytesIsStillRead)
+{
+    std::string path = dir.file("prefixed.zip");
+    write_archive(path, "zip", {regular("x", "one"), regular("Thumbnails/thumbnail.png", "picture")});
+    testing_support::write_file(path, noise(3000) + testing_support::read_file(path));
+    OpenArchive archive(path);
+    ASSERT_EQ(archive.info_result(), XADERR_OK);
+    ASSERT_EQ(archive.members().size(), 2u);
+    std::string out;
+    EXPECT_EQ(archive.to_memory(2, 7, out), XADERR_OK);
+    EXPECT_EQ(out, "picture");
+}
+
+TEST_F(XadMaster, ZipOfMoreThan65535MembersReachesItsLast)
+{
+    std::string path = dir.file("many.zip");
+    std::vector<Member> members;
+    for (int i = 0; i < 70000; ++i)
+        members.push_back(regular("m/" + std::to_string(i), std::to_string(i * 7)));
+    write_archive(path, "zip", members);
+    OpenArchive archive(path);
+    ASSERT_EQ(archive.members().size(), 70000u);
+    for (uint32_t number : {70000u, 35000u, 1u}) {
+        std::string out;
+        const std::string &data = members[number - 1].data;
+        EXPECT_EQ(archive.to_memory(number, data.size(), out), XADERR_OK) << number;
+        EXPECT_EQ(out, data);
+    }
+}
+
+TEST_F(XadMaster, ArchiveChangedAfterListingIsNotMistakenForTheListedOne)
+{
+    std::string path = dir.file("changing.zip");
+    for (const std::vector<Member> &now :
+         {std::vector<Member>{regular("a", "1111"), regular("c", "3333")},
+          std::vector<Member>{regular("a", "1111"), regular("b", "22222")}}) {
+        write_archive(path, "zip", {regular("a", "1111"), regular("b", "2222")});
+        OpenArchive archive(path);
+        ASSERT_EQ(archive.members().size(), 2u);
+        write_archive(path, "zip", now); // the same file, rewritten in place
+        std::string out;
+        EXPECT_EQ(archive.to_memory(2, 4, out), XADERR_INPUT) << now[1].name;
+        EXPECT_EQ(out, std::string(4, '\0'));
+    }
+}
+
+} // namespace
