@@ -28,6 +28,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -152,6 +153,31 @@ struct archive *open_reader(Source &source, const char *passphrase)
     }
     return a;
 }
+
+// Owns a reader: freed on every path out of the scope that holds it.
+struct ReaderFree {
+    void operator()(struct archive *a) const { archive_read_free(a); }
+};
+using Reader = std::unique_ptr<struct archive, ReaderFree>;
+
+// Owns a descriptor.
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int descriptor) : fd(descriptor) {}
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int release()
+    {
+        int kept = fd;
+        fd = -1;
+        return kept;
+    }
+};
 
 // Outcome of one step of a walk over the headers.
 enum class Step { Header, Unreadable, End, Failed };
@@ -287,6 +313,11 @@ void remember(const Identity &id, const std::shared_ptr<const Listing> &listing)
     r.listing = listing;
 }
 
+// A listing larger than this is refused (XADERR_NOMEMORY): a small
+// compressed archive can hold millions of headers.
+constexpr size_t listing_members_limit = size_t(1) << 22;
+constexpr size_t listing_names_limit = size_t(256) << 20;
+
 // Walks the archive's headers. XADERR_OK with the listing; XADERR_UNKNOWN when
 // the file is no archive we read. A walk broken off by damaged data keeps the
 // members listed before the damage.
@@ -295,9 +326,10 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
     Source source;
     source.fd = fd;
     source.size = size;
-    struct archive *a = open_reader(source, passphrase);
-    if (a == nullptr)
+    Reader reader(open_reader(source, passphrase));
+    if (reader == nullptr)
         return XADERR_UNKNOWN;
+    struct archive *a = reader.get();
     struct archive_entry *entry = nullptr;
     LONG result = XADERR_OK;
     for (uint64_t ordinal = 0;; ++ordinal) {
@@ -311,6 +343,10 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
             listing.zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
         if (step == Step::Unreadable || !is_member(entry))
             continue;
+        if (listing.members.size() >= listing_members_limit || listing.names.size() >= listing_names_limit) {
+            result = XADERR_NOMEMORY;
+            break;
+        }
         Listed member;
         member.ordinal = ordinal;
         member.size = archive_entry_size_is_set(entry) ? static_cast<uint64_t>(archive_entry_size(entry))
@@ -321,7 +357,6 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
         listing.names.push_back('\0');
         listing.members.push_back(member);
     }
-    archive_read_free(a);
     return result;
 }
 
@@ -404,30 +439,27 @@ LONG get_info(struct xadArchiveInfo *ai, const char *path)
     LONG result = open_archive_file(path, fd, st);
     if (result != XADERR_OK)
         return result;
-    if (!platform::allocation_allowed()) {
-        close(fd);
+    Descriptor file(fd);
+    if (!platform::allocation_allowed())
         return XADERR_NOMEMORY;
-    }
     Identity id = identity_of(st);
     std::shared_ptr<const Listing> listing = recall(id);
     if (listing == nullptr) {
         auto fresh = std::make_shared<Listing>();
         result = walk_listing(fd, st.st_size, ai->xai_Password, *fresh);
-        if (result != XADERR_OK) {
-            close(fd);
+        if (result != XADERR_OK)
             return result;
-        }
         listing = fresh;
         if (settled(id))
             remember(id, listing);
     }
-    InfoState *state = new InfoState;
-    state->fd = fd;
+    std::unique_ptr<InfoState> state(new InfoState);
     state->size = st.st_size;
     state->listing = listing;
     build_chain(*state);
-    ai->xai_Private = state;
+    state->fd = file.release();
     ai->xai_FileInfo = state->records.empty() ? nullptr : state->records.data();
+    ai->xai_Private = state.release();
     return XADERR_OK;
 }
 
@@ -506,7 +538,7 @@ bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
         } else if (entries == 0xFFFF || length == 0xFFFFFFFFu || offset == 0xFFFFFFFFu) {
             return false;
         }
-        if (offset + length != static_cast<uint64_t>(end))
+        if (offset + length != static_cast<uint64_t>(end) || length > listing_names_limit)
             return false;
         start = static_cast<int64_t>(offset);
         return read_exactly(fd, directory, static_cast<size_t>(length), start);
@@ -774,7 +806,8 @@ LONG unarc_to_file(struct archive *a, struct archive_entry *entry, uint64_t list
                    bool overwrite)
 {
     std::string leaf;
-    int directory = open_output_directory(name, leaf);
+    Descriptor held(open_output_directory(name, leaf));
+    int directory = held.fd;
     if (directory < 0)
         return XADERR_OUTPUT;
     struct stat st;
@@ -797,7 +830,6 @@ LONG unarc_to_file(struct archive *a, struct archive_entry *entry, uint64_t list
         if (code != XADERR_OK)
             unlinkat(directory, temporary.c_str(), 0);
     }
-    close(directory);
     return code;
 }
 
@@ -812,16 +844,16 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
     Source source;
     struct archive_entry *entry = nullptr;
     LONG code = XADERR_OK;
-    struct archive *a = open_member(*state, ai->xai_Password, number, source, &entry, code);
-    if (a == nullptr)
+    Reader reader(open_member(*state, ai->xai_Password, number, source, &entry, code));
+    if (reader == nullptr)
         return code;
+    struct archive *a = reader.get();
     uint64_t listed = state->listing->members[number - 1].size;
     if (memory != nullptr)
         code =
             read_to_memory(a, entry, listed, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
     else
         code = unarc_to_file(a, entry, listed, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
-    archive_read_free(a);
     return code;
 }
 
@@ -889,7 +921,12 @@ LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const stru
     LONG code = XADERR_BADPARAMS;
     if (ai != nullptr && is_live(ai) && path != nullptr) {
         release_state(ai);
-        code = get_info(ai, path);
+        try {
+            code = get_info(ai, path);
+        } catch (const std::bad_alloc &) {
+            release_state(ai);
+            code = XADERR_NOMEMORY;
+        }
     }
     if (code == XADERR_OK)
         platform::journal("xadGetInfoA %s", path);
@@ -917,7 +954,13 @@ LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const st
         return XADERR_BADPARAMS;
     ULONG number = static_cast<ULONG>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
     const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
-    LONG code = ai != nullptr && is_live(ai) ? file_unarc(ai, tags) : XADERR_BADPARAMS;
+    LONG code = XADERR_BADPARAMS;
+    try {
+        if (ai != nullptr && is_live(ai))
+            code = file_unarc(ai, tags);
+    } catch (const std::bad_alloc &) {
+        code = XADERR_NOMEMORY;
+    }
     std::string where;
     if (file != nullptr)
         where = std::string("file ") + file + (GetTagData(XAD_OVERWRITE, 0, tags) != 0 ? " overwrite" : "");
