@@ -2,6 +2,7 @@
 // viewer window, step by step on SDL's offscreen driver.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,24 @@ class PlatformWindowTest : public PlatformTest
 
     struct Window *window_ = nullptr;
 };
+
+void break_handler(int) {}
+
+TEST(IntuitionStart, LeavesTheBreakSignalsToTheStartUp)
+{
+    struct sigaction mine = {}, previous = {}, seen = {};
+    mine.sa_handler = break_handler;
+    sigaction(SIGINT, &mine, &previous);
+    platform_reset();
+    IntuitionBase = OpenLibrary("intuition.library", 0);
+    ASSERT_NE(IntuitionBase, nullptr);
+    sigaction(SIGINT, nullptr, &seen);
+    EXPECT_EQ(seen.sa_handler, &break_handler);
+    sigaction(SIGTERM, nullptr, &seen);
+    EXPECT_EQ(seen.sa_handler, SIG_DFL);
+    CloseLibrary(IntuitionBase);
+    sigaction(SIGINT, &previous, nullptr);
+}
 
 TEST_F(PlatformWindowTest, TheDefaultScreenHasTheClassicFirstPensAndTheRestFree)
 {
