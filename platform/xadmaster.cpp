@@ -59,9 +59,13 @@ struct Source {
     std::vector<char> buffer;
     int64_t overlay_start = INT64_MAX;
     std::string overlay;
+    size_t block = 0; // the size of the last read
 };
 
-constexpr size_t source_block = 128 * 1024;
+// Reads start small where libarchive jumps about (a zip's headers between
+// large members) and grow while it reads on from where the last read ended.
+constexpr size_t source_block_min = 4 * 1024;
+constexpr size_t source_block_max = 1024 * 1024;
 
 la_ssize_t source_read(struct archive *a, void *client, const void **block)
 {
@@ -75,11 +79,14 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
     }
     int64_t end = source->buffer_start + static_cast<int64_t>(source->buffer_length);
     if (source->position < source->buffer_start || source->position >= end) {
-        if (source->buffer.size() < source_block)
-            source->buffer.resize(source_block);
+        bool onward = source->buffer_length > 0 && source->position >= end &&
+                      source->position < end + static_cast<int64_t>(source->block);
+        source->block = onward ? std::min(source->block * 2, source_block_max) : source_block_min;
+        if (source->buffer.size() < source->block)
+            source->buffer.resize(source->block);
         ssize_t got;
         do
-            got = pread(source->fd, source->buffer.data(), source->buffer.size(), source->position);
+            got = pread(source->fd, source->buffer.data(), source->block, source->position);
         while (got < 0 && errno == EINTR);
         if (got < 0) {
             archive_set_error(a, errno, "cannot read the archive");
