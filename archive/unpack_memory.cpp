@@ -139,9 +139,10 @@ enum ListingOutcome { LISTED, NO_LIBRARY, NO_OBJECT, NOT_READ, NO_TABLE };
 // listed into the table. On LISTED the caller holds the library, the object
 // (*ai) and the listing and must release them with close_listing; on any
 // other outcome everything obtained is already released.
-ListingOutcome open_listing(const char *path, EntryTable *table, struct xadArchiveInfo **ai)
+ListingOutcome open_listing(const char *path, EntryTable *table, struct xadArchiveInfo **ai, LONG *info_code)
 {
     *ai = nullptr;
+    *info_code = XADERR_OK;
     xadMasterBase = OpenLibrary("xadmaster.library", 0);
     if (xadMasterBase == nullptr)
         return NO_LIBRARY;
@@ -150,7 +151,8 @@ ListingOutcome open_listing(const char *path, EntryTable *table, struct xadArchi
         CloseLibrary(xadMasterBase);
         return NO_OBJECT;
     }
-    if (xadGetInfo(*ai, XAD_INFILENAME, path, TAG_DONE) != XADERR_OK) {
+    *info_code = xadGetInfo(*ai, XAD_INFILENAME, path, TAG_DONE);
+    if (*info_code != XADERR_OK) {
         xadFreeObject(*ai, TAG_DONE);
         CloseLibrary(xadMasterBase);
         *ai = nullptr;
@@ -194,7 +196,8 @@ void *XAD_file_unpacker(const char *path, const char *wanted)
     EntryTable table;
     entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    if (open_listing(path, &table, &ai) != LISTED) {
+    LONG info_code;
+    if (open_listing(path, &table, &ai, &info_code) != LISTED) {
         entry_table_end(&table);
         return nullptr;
     }
@@ -215,7 +218,8 @@ uint32_t XAD_file_grosse(const char *path, const char *wanted)
     EntryTable table;
     entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    if (open_listing(path, &table, &ai) != LISTED) {
+    LONG info_code;
+    if (open_listing(path, &table, &ai, &info_code) != LISTED) {
         entry_table_end(&table);
         return 0;
     }
@@ -259,7 +263,8 @@ const char *XAD_file_problem(const char *path, const char *wanted)
     EntryTable table;
     entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    switch (open_listing(path, &table, &ai)) {
+    LONG info_code;
+    switch (open_listing(path, &table, &ai, &info_code)) {
     case NO_LIBRARY:
         problem = "xadmaster.library cannot be opened";
         break;
@@ -268,7 +273,8 @@ const char *XAD_file_problem(const char *path, const char *wanted)
         problem = "there is not enough memory to list it";
         break;
     case NOT_READ:
-        problem = "cannot be read as an archive";
+        problem = info_code == XADERR_NOMEMORY ? "its listing is too large to hold in memory"
+                                               : "cannot be read as an archive";
         break;
     case LISTED: {
         EntryView chosen;

@@ -2,9 +2,19 @@
 //
 // Every format that libarchive reads is an archive here: zip (and so every
 // OpenDocument and OOXML document), 7z, tar with any compression, cpio,
-// iso9660, rar, lha, cab, ar. A zip opened by name is listed from its central
-// directory. Only regular files are members; directories and links are not
-// listed. The listing order is libarchive's.
+// iso9660, rar, lha, cab, ar, xar. Plain text, an empty file and mtree (a
+// text that names files of this machine) are not archives. A zip opened by
+// name is listed from its central directory. Only regular files are members;
+// directories and links are not listed. The listing order is libarchive's.
+// A listing of more than 4 Mi members or 256 MiB of names is refused with
+// XADERR_NOMEMORY.
+//
+// Extraction to a file (XAD_OUTFILENAME) never follows a link: below the T:
+// assign every folder must be a real folder of the effective user, and a
+// link or anything but a regular file where the file is to go fails the
+// call. The member is written to a temporary file beside the target and
+// renamed into place only when all of it was written, so a failure leaves
+// whatever was there untouched and nothing partial behind.
 //
 // Ownership: an object from xadAllocObjectA belongs to the caller until
 // xadFreeObjectA. The listing that xadGetInfoA hangs at xai_FileInfo belongs
