@@ -752,9 +752,6 @@ int open_output_directory(const char *name, std::string &leaf)
     std::string host = platform::host_path(name);
     bool assigned = (name[0] == 't' || name[0] == 'T') && name[1] == ':';
     std::string below = assigned ? std::string(name + 2) : host;
-    std::string base = assigned ? host.substr(0, host.size() - below.size()) : std::string(".");
-    if (!assigned && !below.empty() && below[0] == '/')
-        base = "/";
     size_t slash = below.rfind('/');
     leaf = slash == std::string::npos ? below : below.substr(slash + 1);
     std::string parents = slash == std::string::npos ? std::string() : below.substr(0, slash);
@@ -764,7 +761,8 @@ int open_output_directory(const char *name, std::string &leaf)
         std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : parents;
         return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    int fd = open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string temporary_directory = host.substr(0, host.size() - below.size());
+    int fd = open(temporary_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (size_t start = 0; fd >= 0 && start < parents.size();) {
         size_t end = parents.find('/', start);
         if (end == std::string::npos)

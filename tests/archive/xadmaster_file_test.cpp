@@ -161,4 +161,16 @@ TEST_F(XadMasterFiles, NamesThatLeaveTheFolderAreRefused)
     EXPECT_TRUE(entries(temp()).empty());
 }
 
+TEST_F(XadMasterFiles, PathOutsideTheAssignIsWrittenTheSameWay)
+{
+    OpenArchive opened(archive);
+    std::string target = elsewhere.file("plain.png");
+    EXPECT_EQ(opened.to_file(1, target, false), XADERR_OK);
+    EXPECT_EQ(read_file(target), good);
+    EXPECT_EQ(opened.to_file(1, target, false), XADERR_FILEEXISTS);
+    ASSERT_EQ(symlink(target.c_str(), elsewhere.file("link.png").c_str()), 0);
+    EXPECT_NE(opened.to_file(1, elsewhere.file("link.png"), true), XADERR_OK);
+    EXPECT_EQ(entries(elsewhere.path()), (std::set<std::string>{"plain.png", "link.png"}));
+}
+
 } // namespace
