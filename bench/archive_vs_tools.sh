@@ -26,6 +26,13 @@ documents=(
   "$shared/realcorpus/odftoolkit__Presentation3.odp"
   "$cache/members-100000.zip"
 )
+# What starting each process costs by itself (no document to read): the
+# driver links the whole platform (SDL and its libraries) as the program does.
+echo "== start-up only"
+hyperfine -N --warmup 3 -i "$@" \
+  -n quillpeek "$driver /nonexistent" \
+  -n bsdtar "bsdtar -xOf /nonexistent $member" \
+  -n unzip "unzip -p /nonexistent $member"
 for document in "${documents[@]}"; do
   [ -f "$document" ] || { echo "missing $document (run bench_archive once)" >&2; exit 1; }
   # The driver takes the first member whose name contains thumbnail.png; the
