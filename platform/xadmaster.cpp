@@ -128,6 +128,35 @@ la_int64_t source_skip(struct archive *, void *client, la_int64_t request)
     return step;
 }
 
+// The decompression filters libarchive runs in-process. Others (lrzip,
+// grzip, lzop without its library) would start an outside program on the
+// document's data, which a document must never be able to do.
+void support_builtin_filters(struct archive *a)
+{
+    typedef int (*FilterSupport)(struct archive *);
+    static const FilterSupport filters[] = {
+        archive_read_support_filter_gzip,  archive_read_support_filter_bzip2,
+        archive_read_support_filter_xz,    archive_read_support_filter_lzma,
+        archive_read_support_filter_lzip,  archive_read_support_filter_zstd,
+        archive_read_support_filter_lz4,   archive_read_support_filter_compress,
+        archive_read_support_filter_uu,    archive_read_support_filter_lzop,
+        archive_read_support_filter_grzip, archive_read_support_filter_lrzip,
+    };
+    static const unsigned builtin = [] {
+        unsigned mask = 0;
+        for (unsigned i = 0; i < sizeof filters / sizeof filters[0]; ++i) {
+            struct archive *probe = archive_read_new();
+            if (probe != nullptr && filters[i](probe) == ARCHIVE_OK)
+                mask |= 1u << i;
+            archive_read_free(probe);
+        }
+        return mask;
+    }();
+    for (unsigned i = 0; i < sizeof filters / sizeof filters[0]; ++i)
+        if ((builtin & (1u << i)) != 0)
+            filters[i](a);
+}
+
 // A reader of every archive format we accept over the source. Plain "raw"
 // and "empty" input is not an archive; nor is mtree, a text format whose
 // members are files of this machine named in the text.
@@ -136,7 +165,7 @@ struct archive *open_reader(Source &source, const char *passphrase)
     struct archive *a = archive_read_new();
     if (a == nullptr)
         return nullptr;
-    archive_read_support_filter_all(a);
+    support_builtin_filters(a);
     archive_read_support_format_7zip(a);
     archive_read_support_format_ar(a);
     archive_read_support_format_cab(a);

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <set>
 
+#include <unistd.h>
+
+#include "archive/archive.h"
 #include "archive_tests.h"
 #include "platform/control.h"
 #include "platform_fixture.h"
@@ -361,6 +364,30 @@ TEST_F(XadMaster, ArchiveChangedAfterListingIsNotMistakenForTheListedOne)
         EXPECT_EQ(archive.to_memory(2, 4, out), XADERR_INPUT) << now[1].name;
         EXPECT_EQ(out, std::string(4, '\0'));
     }
+}
+
+} // namespace
+
+namespace
+{
+
+// A document compressed with a filter that libarchive can only run as an
+// outside program must not start that program.
+TEST_F(XadMaster, NoOutsideProgramIsStartedForADocument)
+{
+    TempDir dir;
+    std::string marker = dir.file("started");
+    std::string program = dir.file("lrzip");
+    testing_support::write_file(program, "#!/bin/sh\ntouch " + marker + "\ncat >/dev/null\n");
+    chmod(program.c_str(), 0755);
+    std::string document = dir.file("doc.lrz");
+    testing_support::write_file(document, std::string("LRZI\x00\x06", 6) + std::string(64, '\0'));
+    std::string saved_path = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    setenv("PATH", (dir.path() + ":" + saved_path).c_str(), 1);
+    EXPECT_EQ(XAD_file_unpacker(document.c_str(), "thumbnail.png"), nullptr);
+    EXPECT_EQ(XAD_file_grosse(document.c_str(), "thumbnail.png"), 0u);
+    setenv("PATH", saved_path.c_str(), 1);
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << "an outside program was started";
 }
 
 } // namespace

@@ -27,7 +27,7 @@ uint32_t size_of(const std::string &data)
 
 // A PNG written from samples, with the colours a reader must see.
 struct KnownPng {
-    pictures::PngSpec spec;
+    pictures::PngRecipe recipe;
     std::vector<uint32_t> expected; // 0xAARRGGBB
 };
 
@@ -82,29 +82,29 @@ class RowWriter
 KnownPng known_png(uint8_t colour_type, uint8_t bit_depth, bool interlaced, bool trns)
 {
     KnownPng png;
-    png.spec.width = 13; // odd sizes exercise every interlace pass's edges
-    png.spec.height = 11;
-    png.spec.colour_type = colour_type;
-    png.spec.bit_depth = bit_depth;
-    png.spec.interlaced = interlaced;
-    png.spec.has_trns = trns;
+    png.recipe.width = 13; // odd sizes exercise every interlace pass's edges
+    png.recipe.height = 11;
+    png.recipe.colour_type = colour_type;
+    png.recipe.bit_depth = bit_depth;
+    png.recipe.interlaced = interlaced;
+    png.recipe.has_trns = trns;
     unsigned channels = colour_type == 2 ? 3 : colour_type == 4 ? 2 : colour_type == 6 ? 4 : 1;
     if (colour_type == 3) {
         for (uint32_t entry = 0; entry < (1u << bit_depth); ++entry)
-            png.spec.palette.push_back((entry * 0x3B1F07u + 0x102030u) & 0xFFFFFFu);
+            png.recipe.palette.push_back((entry * 0x3B1F07u + 0x102030u) & 0xFFFFFFu);
         if (trns)
-            for (uint32_t entry = 0; entry < png.spec.palette.size() / 2 + 1; ++entry)
-                png.spec.trns_alpha.push_back(static_cast<uint8_t>(entry * 37));
+            for (uint32_t entry = 0; entry < png.recipe.palette.size() / 2 + 1; ++entry)
+                png.recipe.trns_alpha.push_back(static_cast<uint8_t>(entry * 37));
     }
     // The transparent colour is that of pixel 4.
-    png.spec.trns_grey = static_cast<uint16_t>(sample(4, 0, bit_depth));
-    png.spec.trns_red = static_cast<uint16_t>(sample(4, 0, bit_depth));
-    png.spec.trns_green = static_cast<uint16_t>(sample(4, 1, bit_depth));
-    png.spec.trns_blue = static_cast<uint16_t>(sample(4, 2, bit_depth));
+    png.recipe.trns_grey = static_cast<uint16_t>(sample(4, 0, bit_depth));
+    png.recipe.trns_red = static_cast<uint16_t>(sample(4, 0, bit_depth));
+    png.recipe.trns_green = static_cast<uint16_t>(sample(4, 1, bit_depth));
+    png.recipe.trns_blue = static_cast<uint16_t>(sample(4, 2, bit_depth));
     RowWriter rows(bit_depth);
-    for (uint32_t y = 0; y < png.spec.height; ++y) {
-        for (uint32_t x = 0; x < png.spec.width; ++x) {
-            size_t i = static_cast<size_t>(y) * png.spec.width + x;
+    for (uint32_t y = 0; y < png.recipe.height; ++y) {
+        for (uint32_t x = 0; x < png.recipe.width; ++x) {
+            size_t i = static_cast<size_t>(y) * png.recipe.width + x;
             uint32_t v[4];
             for (unsigned c = 0; c < channels; ++c) {
                 v[c] = sample(i, c, bit_depth);
@@ -112,18 +112,18 @@ KnownPng known_png(uint8_t colour_type, uint8_t bit_depth, bool interlaced, bool
             }
             uint32_t argb = 0;
             if (colour_type == 3) {
-                uint32_t alpha = v[0] < png.spec.trns_alpha.size() ? png.spec.trns_alpha[v[0]] : 255;
-                argb = alpha << 24 | png.spec.palette[v[0]];
+                uint32_t alpha = v[0] < png.recipe.trns_alpha.size() ? png.recipe.trns_alpha[v[0]] : 255;
+                argb = alpha << 24 | png.recipe.palette[v[0]];
             } else if (colour_type == 0 || colour_type == 4) {
                 uint32_t grey = to_8_bits(v[0], bit_depth);
                 uint32_t alpha = colour_type == 4 ? to_8_bits(v[1], bit_depth) : 255;
-                if (trns && colour_type == 0 && v[0] == png.spec.trns_grey)
+                if (trns && colour_type == 0 && v[0] == png.recipe.trns_grey)
                     alpha = 0;
                 argb = alpha << 24 | grey << 16 | grey << 8 | grey;
             } else {
                 uint32_t alpha = colour_type == 6 ? to_8_bits(v[3], bit_depth) : 255;
-                if (trns && colour_type == 2 && v[0] == png.spec.trns_red && v[1] == png.spec.trns_green &&
-                    v[2] == png.spec.trns_blue)
+                if (trns && colour_type == 2 && v[0] == png.recipe.trns_red &&
+                    v[1] == png.recipe.trns_green && v[2] == png.recipe.trns_blue)
                     alpha = 0;
                 argb = alpha << 24 | to_8_bits(v[0], bit_depth) << 16 | to_8_bits(v[1], bit_depth) << 8 |
                        to_8_bits(v[2], bit_depth);
@@ -132,7 +132,7 @@ KnownPng known_png(uint8_t colour_type, uint8_t bit_depth, bool interlaced, bool
         }
         rows.end_row();
     }
-    png.spec.samples = rows.bytes();
+    png.recipe.samples = rows.bytes();
     return png;
 }
 
@@ -194,9 +194,9 @@ TEST_F(FormatTest, EveryPngColourTypeAndBitDepthGivesItsColours)
                     if (trns && (kind.colour_type == 4 || kind.colour_type == 6))
                         continue; // tRNS is not allowed with an alpha channel
                     KnownPng png = known_png(kind.colour_type, depth, interlaced, trns);
-                    std::string data = pictures::encode_png(png.spec);
+                    std::string data = pictures::encode_png(png.recipe);
                     ASSERT_EQ(data[28], interlaced ? 1 : 0); // the header's interlace method
-                    std::vector<uint32_t> pixels = decode(data, png.spec.width, png.spec.height);
+                    std::vector<uint32_t> pixels = decode(data, png.recipe.width, png.recipe.height);
                     EXPECT_EQ(pixels, png.expected)
                         << "colour type " << int(kind.colour_type) << ", " << int(depth) << " bits"
                         << (interlaced ? ", interlaced" : "") << (trns ? ", tRNS" : "");
@@ -322,7 +322,7 @@ TEST_F(FormatTest, RandomlyDamagedPicturesNeverLeaveAnythingBehind)
     std::string rgb;
     for (uint32_t pixel : pattern)
         rgb.append({static_cast<char>(pixel >> 16), static_cast<char>(pixel >> 8), static_cast<char>(pixel)});
-    pictures::PngSpec interlaced;
+    pictures::PngRecipe interlaced;
     interlaced.width = 24;
     interlaced.height = 18;
     interlaced.colour_type = 2;

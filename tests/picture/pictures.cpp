@@ -15,46 +15,49 @@
 namespace pictures
 {
 
-size_t bytes_per_row(const PngSpec &spec)
+size_t bytes_per_row(const PngRecipe &recipe)
 {
-    unsigned channels = spec.colour_type == 2 ? 3 : spec.colour_type == 4 ? 2 : spec.colour_type == 6 ? 4 : 1;
-    return (static_cast<size_t>(spec.width) * channels * spec.bit_depth + 7) / 8;
+    unsigned channels = recipe.colour_type == 2   ? 3
+                        : recipe.colour_type == 4 ? 2
+                        : recipe.colour_type == 6 ? 4
+                                                  : 1;
+    return (static_cast<size_t>(recipe.width) * channels * recipe.bit_depth + 7) / 8;
 }
 
-std::string encode_png(const PngSpec &spec)
+std::string encode_png(const PngRecipe &recipe)
 {
     spng_ctx *ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     struct spng_ihdr ihdr = {};
-    ihdr.width = spec.width;
-    ihdr.height = spec.height;
-    ihdr.bit_depth = spec.bit_depth;
-    ihdr.color_type = spec.colour_type;
-    ihdr.interlace_method = spec.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
+    ihdr.width = recipe.width;
+    ihdr.height = recipe.height;
+    ihdr.bit_depth = recipe.bit_depth;
+    ihdr.color_type = recipe.colour_type;
+    ihdr.interlace_method = recipe.interlaced ? SPNG_INTERLACE_ADAM7 : SPNG_INTERLACE_NONE;
     spng_set_ihdr(ctx, &ihdr);
-    if (spec.colour_type == 3) {
+    if (recipe.colour_type == 3) {
         struct spng_plte plte = {};
-        plte.n_entries = static_cast<uint32_t>(spec.palette.size());
-        for (size_t i = 0; i < spec.palette.size(); ++i) {
-            plte.entries[i].red = static_cast<uint8_t>(spec.palette[i] >> 16);
-            plte.entries[i].green = static_cast<uint8_t>(spec.palette[i] >> 8);
-            plte.entries[i].blue = static_cast<uint8_t>(spec.palette[i]);
+        plte.n_entries = static_cast<uint32_t>(recipe.palette.size());
+        for (size_t i = 0; i < recipe.palette.size(); ++i) {
+            plte.entries[i].red = static_cast<uint8_t>(recipe.palette[i] >> 16);
+            plte.entries[i].green = static_cast<uint8_t>(recipe.palette[i] >> 8);
+            plte.entries[i].blue = static_cast<uint8_t>(recipe.palette[i]);
         }
         spng_set_plte(ctx, &plte);
     }
-    if (spec.has_trns) {
+    if (recipe.has_trns) {
         struct spng_trns trns = {};
-        trns.gray = spec.trns_grey;
-        trns.red = spec.trns_red;
-        trns.green = spec.trns_green;
-        trns.blue = spec.trns_blue;
-        trns.n_type3_entries = static_cast<uint32_t>(spec.trns_alpha.size());
-        for (size_t i = 0; i < spec.trns_alpha.size(); ++i)
-            trns.type3_alpha[i] = spec.trns_alpha[i];
+        trns.gray = recipe.trns_grey;
+        trns.red = recipe.trns_red;
+        trns.green = recipe.trns_green;
+        trns.blue = recipe.trns_blue;
+        trns.n_type3_entries = static_cast<uint32_t>(recipe.trns_alpha.size());
+        for (size_t i = 0; i < recipe.trns_alpha.size(); ++i)
+            trns.type3_alpha[i] = recipe.trns_alpha[i];
         spng_set_trns(ctx, &trns);
     }
-    int status =
-        spng_encode_image(ctx, spec.samples.data(), spec.samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    int status = spng_encode_image(ctx, recipe.samples.data(), recipe.samples.size(), SPNG_FMT_PNG,
+                                   SPNG_ENCODE_FINALIZE);
     size_t size = 0;
     int error = 0;
     void *png = spng_get_png_buffer(ctx, &size, &error);

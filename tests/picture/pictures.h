@@ -12,7 +12,7 @@ namespace pictures
 // A PNG in any colour type and bit depth. samples: the rows as the PNG
 // stores them before filtering (packed for depths below 8, 16-bit samples
 // big-endian), each row bytes_per_row(...) long.
-struct PngSpec {
+struct PngRecipe {
     uint32_t width = 1;
     uint32_t height = 1;
     uint8_t colour_type = 6; // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
@@ -24,8 +24,8 @@ struct PngSpec {
     std::vector<uint8_t> trns_alpha; // for colour type 3
     std::string samples;
 };
-size_t bytes_per_row(const PngSpec &spec);
-std::string encode_png(const PngSpec &spec);
+size_t bytes_per_row(const PngRecipe &recipe);
+std::string encode_png(const PngRecipe &recipe);
 
 // A JPEG of width x height from samples of `components` bytes per pixel
 // (1 grey, 3 RGB, 4 CMYK as given, written with libjpeg's Adobe marker).
