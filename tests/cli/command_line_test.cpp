@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,25 @@ TEST(CommandLine, TheVersionStringIsInTheProgramFile)
 {
     std::string program = read_file(testing_support::binary_path());
     EXPECT_NE(program.find("$VER: Quillpeek 1.2 (05.08.2012)"), std::string::npos);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(CommandLine, CtrlCWhileTheWindowIsOpenChangesNothing)
+{
+    ProcessOptions options;
+    options.env["SDL_VIDEODRIVER"] = "offscreen";
+    options.signal_after = SIGINT;
+    options.signal_after_seconds = 1.0;
+    options.timeout_seconds = 3.0; // then the test ends it
+    ProcessResult result = run_quillpeek({testing_support::source_dir() + "/samples/sample.odt"}, options);
+    EXPECT_TRUE(result.timed_out) << "exit " << result.exit_code << ", signal " << result.signal;
+    EXPECT_EQ(result.signal, SIGKILL);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
 }
 
 } // namespace
