@@ -441,6 +441,24 @@ struct WindowRequest {
     ULONG idcmp = 0;
 };
 
+// The window's flags that a boolean tag sets or clears.
+ULONG switch_flag(ULONG flags, Tag tag, bool on)
+{
+    static const struct {
+        Tag tag;
+        ULONG flag;
+    } switches[] = {
+        {WA_SizeGadget, WFLG_SIZEGADGET},   {WA_DragBar, WFLG_DRAGBAR},
+        {WA_DepthGadget, WFLG_DEPTHGADGET}, {WA_CloseGadget, WFLG_CLOSEGADGET},
+        {WA_ReportMouse, WFLG_REPORTMOUSE}, {WA_GimmeZeroZero, WFLG_GIMMEZEROZERO},
+        {WA_Activate, WFLG_ACTIVATE},       {WA_RMBTrap, WFLG_RMBTRAP},
+    };
+    for (const auto &entry : switches)
+        if (entry.tag == tag)
+            return on ? flags | entry.flag : flags & ~entry.flag;
+    return flags;
+}
+
 WindowRequest read_tags(const struct TagItem *tags)
 {
     WindowRequest r;
@@ -475,32 +493,8 @@ WindowRequest read_tags(const struct TagItem *tags)
         case WA_IDCMP:
             r.idcmp = static_cast<ULONG>(data);
             break;
-        case WA_SizeGadget:
-            r.flags = on ? r.flags | WFLG_SIZEGADGET : r.flags & ~WFLG_SIZEGADGET;
-            break;
-        case WA_DragBar:
-            r.flags = on ? r.flags | WFLG_DRAGBAR : r.flags & ~WFLG_DRAGBAR;
-            break;
-        case WA_DepthGadget:
-            r.flags = on ? r.flags | WFLG_DEPTHGADGET : r.flags & ~WFLG_DEPTHGADGET;
-            break;
-        case WA_CloseGadget:
-            r.flags = on ? r.flags | WFLG_CLOSEGADGET : r.flags & ~WFLG_CLOSEGADGET;
-            break;
-        case WA_ReportMouse:
-            r.flags = on ? r.flags | WFLG_REPORTMOUSE : r.flags & ~WFLG_REPORTMOUSE;
-            break;
-        case WA_GimmeZeroZero:
-            r.flags = on ? r.flags | WFLG_GIMMEZEROZERO : r.flags & ~WFLG_GIMMEZEROZERO;
-            break;
-        case WA_Activate:
-            r.flags = on ? r.flags | WFLG_ACTIVATE : r.flags & ~WFLG_ACTIVATE;
-            break;
-        case WA_RMBTrap:
-            r.flags = on ? r.flags | WFLG_RMBTRAP : r.flags & ~WFLG_RMBTRAP;
-            break;
         default:
-            break; // tags of other kinds of window are not this platform's
+            r.flags = switch_flag(r.flags, item->ti_Tag, on); // tags of other kinds are ignored
         }
     }
     return r;

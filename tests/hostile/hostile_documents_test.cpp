@@ -61,17 +61,6 @@ void expect_shown(const ProcessResult &result)
     EXPECT_LT(result.peak_rss_kib, ceiling_kib);
 }
 
-uint32_t crc32(const std::string &bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 void put_be32(std::string &bytes, size_t at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
@@ -90,7 +79,7 @@ std::string png_claiming(uint32_t width, uint32_t height)
     std::string png = testing_support::encode_png(4, 4, testing_support::test_pattern(4, 4));
     put_be32(png, 16, width);
     put_be32(png, 20, height);
-    put_be32(png, 29, crc32(png.substr(12, 17)));
+    put_be32(png, 29, testing_support::crc32(png.substr(12, 17)));
     return png;
 }
 

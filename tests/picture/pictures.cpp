@@ -1,5 +1,7 @@
 #include "pictures.h"
 
+#include "support.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <spng.h>
@@ -103,17 +105,6 @@ std::string encode_jpeg(uint32_t width, uint32_t height, int components, const s
 namespace
 {
 
-uint32_t crc32_of(const std::string &bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 std::string big_endian(uint32_t value)
 {
     std::string out(4, '\0');
@@ -126,7 +117,8 @@ std::string big_endian(uint32_t value)
 
 std::string png_chunk(const std::string &type, const std::string &data)
 {
-    return big_endian(static_cast<uint32_t>(data.size())) + type + data + big_endian(crc32_of(type + data));
+    return big_endian(static_cast<uint32_t>(data.size())) + type + data +
+           big_endian(testing_support::crc32(type + data));
 }
 
 std::string png_claiming(uint32_t width, uint32_t height)

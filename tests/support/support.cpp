@@ -359,6 +359,17 @@ std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32
     return result;
 }
 
+uint32_t crc32(const std::string &bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
 std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height)
 {
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);

@@ -74,6 +74,9 @@ struct Member {
 void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
                    bool streamed = false);
 
+// The CRC-32 of zip members and PNG chunks.
+uint32_t crc32(const std::string &bytes);
+
 // A PNG of width x height from 0xAARRGGBB pixels (row by row), as RGBA 8.
 std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb);
 
