@@ -135,7 +135,7 @@ bool search_table(EntryTable *table, const char *wanted, EntryView *chosen)
 // What one listing of the archive gave.
 enum ListingOutcome { LISTED, NO_LIBRARY, NO_OBJECT, NOT_READ, NO_TABLE };
 
-// Steps 2 to 6: the library open, an archive info allocated and the archive
+// The library open, an archive info allocated and the archive
 // listed into the table. On LISTED the caller holds the library, the object
 // (*ai) and the listing and must release them with close_listing; on any
 // other outcome everything obtained is already released.
@@ -168,7 +168,7 @@ ListingOutcome open_listing(const char *path, EntryTable *table, struct xadArchi
     return LISTED;
 }
 
-// Step 10: the listing, the object, the library.
+// Releases the listing, the object and the library, in that order.
 void close_listing(struct xadArchiveInfo *ai)
 {
     xadFreeInfo(ai);

@@ -27,7 +27,7 @@ namespace
 
 const char *const member_name = "thumbnail.png";
 
-// Steps 5 to 10: the document's thumbnail on screen. True when it was shown.
+// The document's thumbnail on screen. True when it was shown.
 bool show_document(const char *path)
 {
     void *member = XAD_file_unpacker(path, member_name);
