@@ -32,10 +32,11 @@ install_missing() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# configure_and_build DIR [cmake options...]
+# configure_and_build DIR [cmake options...]; builds every target, or only
+# $BUILD_TARGET when set.
 configure_and_build() {
   local dir="$1"
   shift
   cmake -S "$QUILLPEEK_ROOT" -B "$QUILLPEEK_ROOT/$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$QUILLPEEK_ROOT/$dir" -j "$(nproc)"
+  cmake --build "$QUILLPEEK_ROOT/$dir" -j "$(nproc)" ${BUILD_TARGET:+--target "$BUILD_TARGET"}
 }
