@@ -137,8 +137,8 @@ TEST(CommandLine, CtrlCWhileTheWindowIsOpenChangesNothing)
     ProcessOptions options;
     options.env["SDL_VIDEODRIVER"] = "offscreen";
     options.signal_after = SIGINT;
-    options.signal_after_seconds = 1.0;
-    options.timeout_seconds = 3.0; // then the test ends it
+    options.signal_after_seconds = 1.5;
+    options.timeout_seconds = 4.0; // then the test ends it
     ProcessResult result = run_quillpeek({testing_support::source_dir() + "/samples/sample.odt"}, options);
     EXPECT_TRUE(result.timed_out) << "exit " << result.exit_code << ", signal " << result.signal;
     EXPECT_EQ(result.signal, SIGKILL);
