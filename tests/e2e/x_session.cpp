@@ -19,7 +19,6 @@
 
 #include "support.h"
 
-extern char **environ;
 
 namespace x_session
 {
@@ -34,35 +33,13 @@ double seconds_since(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::vector<std::string> environment_with(const std::map<std::string, std::string> &changes)
-{
-    std::vector<std::string> result;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        if (changes.count(text.substr(0, text.find('='))) == 0)
-            result.push_back(text);
-    }
-    for (const auto &change : changes)
-        if (!change.second.empty())
-            result.push_back(change.first + "=" + change.second);
-    return result;
-}
-
-std::vector<char *> pointers(std::vector<std::string> &texts)
-{
-    std::vector<char *> result;
-    for (std::string &text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
 // Starts argv with its standard streams on these files (empty: /dev/null).
 pid_t spawn(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
             const std::string &out, const std::string &err, int keep_fd = -1)
 {
-    std::vector<std::string> args = argv, vars = environment_with(env);
-    std::vector<char *> arg_pointers = pointers(args), var_pointers = pointers(vars);
+    std::vector<std::string> args = argv, vars = testing_support::environment_with(env);
+    std::vector<char *> arg_pointers = testing_support::exec_pointers(args),
+                        var_pointers = testing_support::exec_pointers(vars);
     pid_t pid = fork();
     if (pid != 0)
         return pid;

@@ -56,6 +56,30 @@ void write_file(const std::string &path, const std::string &data)
         throw std::runtime_error("cannot write " + path);
 }
 
+std::vector<std::string> environment_with(const std::map<std::string, std::string> &changes)
+{
+    std::vector<std::string> result;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        std::string key = text.substr(0, text.find('='));
+        if (changes.count(key) == 0)
+            result.push_back(text);
+    }
+    for (const auto &change : changes)
+        if (!change.second.empty())
+            result.push_back(change.first + "=" + change.second);
+    return result;
+}
+
+std::vector<char *> exec_pointers(std::vector<std::string> &texts)
+{
+    std::vector<char *> result;
+    for (std::string &text : texts)
+        result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+}
+
 TempDir::TempDir()
 {
     const char *base = std::getenv("TMPDIR");
@@ -77,30 +101,6 @@ TempDir::~TempDir()
 
 namespace
 {
-
-std::vector<std::string> child_environment(const std::map<std::string, std::string> &changes)
-{
-    std::vector<std::string> result;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        std::string key = text.substr(0, text.find('='));
-        if (changes.count(key) == 0)
-            result.push_back(text);
-    }
-    for (const auto &change : changes)
-        if (!change.second.empty())
-            result.push_back(change.first + "=" + change.second);
-    return result;
-}
-
-std::vector<char *> pointers(std::vector<std::string> &texts)
-{
-    std::vector<char *> result;
-    for (std::string &text : texts)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
 
 // Reads both pipes until the child has closed them or the time is up.
 void collect(int out_fd, int err_fd, ProcessResult &result, pid_t pid, const ProcessOptions &options)
@@ -166,8 +166,8 @@ static ProcessResult spawn(const std::vector<std::string> &argv, const ProcessOp
         if (options.as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(126);
         std::vector<std::string> args = argv;
-        std::vector<std::string> env = child_environment(options.env);
-        execve(args[0].c_str(), pointers(args).data(), pointers(env).data());
+        std::vector<std::string> env = environment_with(options.env);
+        execve(args[0].c_str(), exec_pointers(args).data(), exec_pointers(env).data());
         _exit(127);
     }
     close(in_pipe[0]);

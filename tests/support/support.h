@@ -54,6 +54,11 @@ struct ProcessOptions {
     double signal_after_seconds = 0;
 };
 
+// This process's environment with these changes (an empty value unsets).
+std::vector<std::string> environment_with(const std::map<std::string, std::string> &changes);
+// The texts as a null-terminated vector for execve.
+std::vector<char *> exec_pointers(std::vector<std::string> &texts);
+
 ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {});
 
 // Runs build/quillpeek with these arguments.
