@@ -19,6 +19,11 @@ namespace platform::limits
 
 // --- Archives (xadmaster.library) ---
 
+// A listing of more members, or of more bytes of names, is refused
+// (XADERR_NOMEMORY): a small compressed archive can hold millions of headers.
+constexpr uint64_t archive_listing_members = uint64_t(1) << 22;
+constexpr uint64_t archive_listing_names = uint64_t(256) << 20;
+
 // --- Pictures (datatypes.library and its decoders) ---
 
 } // namespace platform::limits

@@ -21,8 +21,8 @@
 // to the archive info and is released by xadFreeInfo; its records and texts
 // must not be touched afterwards. Memory given with XAD_OUTMEMORY stays the
 // caller's; at most XAD_OUTSIZE bytes of it are written.
-#ifndef QUILLPEEK_PLATFORM_XADMASTER_H
-#define QUILLPEEK_PLATFORM_XADMASTER_H
+#ifndef QUILLPEEK_PLATFORM_XADMASTER_XADMASTER_H
+#define QUILLPEEK_PLATFORM_XADMASTER_XADMASTER_H
 
 #include "platform/exec.h"
 
