@@ -50,6 +50,10 @@ long platform_live_blocks();
 // the next listing reads the archive again (for benchmarks of a first run).
 void platform_forget_archive_listings();
 
+// Makes xadmaster.library write output files under a named temporary, as it
+// does where the file system has no unnamed files.
+void platform_xad_named_temporaries(bool named);
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

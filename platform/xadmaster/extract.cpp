@@ -1,6 +1,5 @@
 // xadmaster.library: a member into memory or into a file.
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/internal.h"
+#include "platform/limits.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 namespace platform::xad
@@ -39,6 +38,7 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
         occurrence += std::strcmp(listing.names.c_str() + listing.members[i].name_offset, name) == 0;
     if (!zip_member_view(state.fd, state.size, name, occurrence, source))
         return nullptr;
+    source.budget = limits::archive_extract_unpacked;
     struct archive *a = open_reader(source, passphrase);
     if (a == nullptr)
         return nullptr;
@@ -46,6 +46,24 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
         return a;
     archive_read_free(a);
     return nullptr;
+}
+
+// Walks the reader to the member's header, unpacking the data of the members
+// before it under the source's budget where skipping them would unpack them
+// anyway. False when the member is not there, or no longer what was listed.
+bool walk_to(Source &source, struct archive *a, const Listed &member, const Listing &listing,
+             struct archive_entry **entry)
+{
+    for (uint64_t ordinal = 0;; ++ordinal) {
+        Step step = next_header(a, entry);
+        if (source.over_budget || step == Step::End || step == Step::Failed ||
+            (ordinal == member.ordinal && step != Step::Header))
+            return false;
+        if (ordinal == member.ordinal)
+            return is_listed(*entry, listing, member);
+        if (step == Step::Header && skipping_unpacks(a, *entry))
+            read_through(source, a);
+    }
 }
 
 // A reader positioned at the data of the numbered member, or null with code
@@ -58,7 +76,6 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         code = XADERR_ENTRYNUMBER;
         return nullptr;
     }
-    const Listed &member = listing.members[number - 1];
     source.fd = state.fd;
     source.size = state.size;
     if (listing.zip) {
@@ -69,56 +86,63 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         source.fd = state.fd;
         source.size = state.size;
     }
+    source.budget = limits::archive_extract_unpacked;
     struct archive *a = open_reader(source, passphrase);
     if (a == nullptr) {
         code = XADERR_INPUT;
         return nullptr;
     }
-    for (uint64_t ordinal = 0;; ++ordinal) {
-        Step step = next_header(a, entry);
-        if (step == Step::End || step == Step::Failed || (ordinal == member.ordinal && step != Step::Header))
-            break;
-        if (ordinal < member.ordinal)
-            continue;
-        if (!is_listed(*entry, listing, member))
-            break; // the file no longer holds what was listed
+    if (walk_to(source, a, listing.members[number - 1], listing, entry))
         return a;
-    }
     archive_read_free(a);
-    code = XADERR_INPUT;
+    code = source.over_budget ? XADERR_LIMIT_UNPACKED : XADERR_INPUT;
     return nullptr;
 }
 
-// Why reading the current member's data failed.
-LONG data_error(struct archive_entry *entry)
+// The member being extracted: the reader at its data.
+struct Opened {
+    Source &source;
+    struct archive *a;
+    struct archive_entry *entry;
+    uint64_t listed; // its size in the listing
+};
+
+// Why reading the member's data failed.
+LONG data_error(const Opened &m)
 {
-    return archive_entry_is_data_encrypted(entry) ? XADERR_ENCRYPTED : XADERR_ILLEGALDATA;
+    if (m.source.over_budget)
+        return XADERR_LIMIT_UNPACKED;
+    if (archive_entry_is_data_encrypted(m.entry))
+        return XADERR_ENCRYPTED;
+    const char *why = archive_error_string(m.a);
+    bool cut_short = why != nullptr && (std::strstr(why, "runcated") != nullptr ||
+                                        std::strstr(why, "nexpected end") != nullptr);
+    return cut_short ? XADERR_TRUNCATED : XADERR_ILLEGALDATA;
 }
 
 // Reads the member into memory, never more than room bytes. A member with more
 // data than room gives XADERR_SHORTBUFFER; one whose data ends before its
 // listed size gives XADERR_ILLEGALDATA. What was written stays.
-LONG read_to_memory(struct archive *a, struct archive_entry *entry, uint64_t listed, char *memory,
-                    size_t room)
+LONG read_to_memory(const Opened &m, char *memory, size_t room)
 {
     size_t written = 0;
     while (written < room) {
-        la_ssize_t got = archive_read_data(a, memory + written, room - written);
+        la_ssize_t got = archive_read_data(m.a, memory + written, room - written);
         if (got < 0)
-            return data_error(entry);
+            return data_error(m);
         if (got == 0)
             break;
         written += static_cast<size_t>(got);
     }
     if (written == room) {
         char extra;
-        la_ssize_t got = archive_read_data(a, &extra, 1);
+        la_ssize_t got = archive_read_data(m.a, &extra, 1);
         if (got < 0)
-            return data_error(entry);
+            return data_error(m);
         if (got > 0)
             return XADERR_SHORTBUFFER;
     }
-    return written == listed ? XADERR_OK : XADERR_ILLEGALDATA;
+    return written == m.listed ? XADERR_OK : XADERR_ILLEGALDATA;
 }
 
 bool write_all(int fd, const char *data, size_t length)
@@ -135,20 +159,23 @@ bool write_all(int fd, const char *data, size_t length)
     return true;
 }
 
-LONG read_to_file(struct archive *a, struct archive_entry *entry, uint64_t listed, int fd)
+// Writes the member to fd, never more than archive_file_member bytes of it.
+LONG read_to_file(const Opened &m, int fd)
 {
     uint64_t written = 0;
     const void *block;
     size_t length;
     la_int64_t offset;
     for (;;) {
-        int status = archive_read_data_block(a, &block, &length, &offset);
+        int status = archive_read_data_block(m.a, &block, &length, &offset);
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK) // a warning here is a checksum that does not match
-            return data_error(entry);
+            return data_error(m);
         if (offset < 0 || static_cast<uint64_t>(offset) < written)
             return XADERR_ILLEGALDATA;
+        if (static_cast<uint64_t>(offset) + length > limits::archive_file_member)
+            return XADERR_LIMIT_FILE;
         if (static_cast<uint64_t>(offset) > written) { // a hole in a sparse member
             if (lseek(fd, offset, SEEK_SET) < 0)
                 return XADERR_OUTPUT;
@@ -160,74 +187,12 @@ LONG read_to_file(struct archive *a, struct archive_entry *entry, uint64_t liste
     }
     if (ftruncate(fd, static_cast<off_t>(written)) != 0)
         return XADERR_OUTPUT;
-    return written == listed ? XADERR_OK : XADERR_ILLEGALDATA;
+    return written == m.listed ? XADERR_OK : XADERR_ILLEGALDATA;
 }
 
-// The directory an output file goes into, opened without following links
-// below the temporary directory, each of those levels the user's own.
-// -1 when it cannot be had safely; leaf receives the file's own name.
-int open_output_directory(const char *name, std::string &leaf)
-{
-    std::string host = platform::host_path(name);
-    bool assigned = (name[0] == 't' || name[0] == 'T') && name[1] == ':';
-    std::string below = assigned ? std::string(name + 2) : host;
-    size_t slash = below.rfind('/');
-    leaf = slash == std::string::npos ? below : below.substr(slash + 1);
-    std::string parents = slash == std::string::npos ? std::string() : below.substr(0, slash);
-    if (leaf.empty() || leaf == "." || leaf == "..")
-        return -1;
-    if (!assigned) { // a path of the caller's own: its directories as named
-        std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : parents;
-        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    std::string temporary_directory = host.substr(0, host.size() - below.size());
-    int fd = open(temporary_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (size_t start = 0; fd >= 0 && start < parents.size();) {
-        size_t end = parents.find('/', start);
-        if (end == std::string::npos)
-            end = parents.size();
-        std::string part = parents.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        int next =
-            part == ".." ? -1 : openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat st;
-        if (next >= 0 && (fstat(next, &st) != 0 || st.st_uid != geteuid())) {
-            close(next);
-            next = -1;
-        }
-        close(fd);
-        fd = next;
-    }
-    return fd;
-}
-
-// A new, empty file of a name of its own in directory; -1 when none can be made.
-int create_temporary(int directory, std::string &temporary)
-{
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        unsigned char random[6];
-        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
-            return -1;
-        char name[32];
-        std::snprintf(name, sizeof name, ".xad-%02x%02x%02x%02x%02x%02x.part", random[0], random[1],
-                      random[2], random[3], random[4], random[5]);
-        int fd = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            temporary = name;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-    }
-    return -1;
-}
-
-// Extracts into a temporary file beside the target and renames it into place
+// Extracts into an output file in the target's folder and puts it into place
 // only when the whole member was written; nothing else is ever touched.
-LONG unarc_to_file(struct archive *a, struct archive_entry *entry, uint64_t listed, const char *name,
-                   bool overwrite)
+LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
 {
     std::string leaf;
     Descriptor held(open_output_directory(name, leaf));
@@ -235,25 +200,19 @@ LONG unarc_to_file(struct archive *a, struct archive_entry *entry, uint64_t list
     if (directory < 0)
         return XADERR_OUTPUT;
     struct stat st;
-    LONG code = XADERR_OK;
-    if (fstatat(directory, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        code = !S_ISREG(st.st_mode) ? XADERR_OUTPUT : overwrite ? XADERR_OK : XADERR_FILEEXISTS;
-    std::string temporary;
-    int fd = code == XADERR_OK ? create_temporary(directory, temporary) : -1;
-    if (code == XADERR_OK && fd < 0)
-        code = XADERR_OUTPUT;
-    if (fd >= 0) {
-        code = read_to_file(a, entry, listed, fd);
-        if (close(fd) != 0 && code == XADERR_OK)
-            code = XADERR_OUTPUT;
-        if (code == XADERR_OK) {
-            unsigned flags = overwrite ? 0 : RENAME_NOREPLACE;
-            if (renameat2(directory, temporary.c_str(), directory, leaf.c_str(), flags) != 0)
-                code = errno == EEXIST ? XADERR_FILEEXISTS : XADERR_OUTPUT;
-        }
-        if (code != XADERR_OK)
-            unlinkat(directory, temporary.c_str(), 0);
+    if (fstatat(directory, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(st.st_mode))
+            return XADERR_OUTPUT;
+        if (!overwrite)
+            return XADERR_FILEEXISTS;
     }
+    Output output;
+    if (!output_begin(directory, output))
+        return XADERR_OUTPUT;
+    LONG code = read_to_file(m, output.fd);
+    if (code == XADERR_OK)
+        code = output_commit(output, leaf.c_str(), overwrite);
+    output_abandon(output);
     return code;
 }
 
@@ -273,14 +232,10 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
     Reader reader(open_member(*state, ai->xai_Password, number, source, &entry, code));
     if (reader == nullptr)
         return code;
-    struct archive *a = reader.get();
-    uint64_t listed = state->listing->members[number - 1].size;
+    Opened m{source, reader.get(), entry, state->listing->members[number - 1].size};
     if (memory != nullptr)
-        code =
-            read_to_memory(a, entry, listed, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
-    else
-        code = unarc_to_file(a, entry, listed, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
-    return code;
+        return read_to_memory(m, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
+    return unarc_to_file(m, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
 }
 
 } // namespace platform::xad

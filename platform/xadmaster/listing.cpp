@@ -22,20 +22,6 @@ namespace platform::xad
 namespace
 {
 
-// Bytes of the current member, counted by reading it (for formats that do not
-// record sizes); stops counting past 32 bits.
-uint64_t measure_member(struct archive *a)
-{
-    uint64_t total = 0;
-    const void *block;
-    size_t length;
-    la_int64_t offset;
-    while (total <= 0xFFFFFFFFull && archive_read_data_block(a, &block, &length, &offset) == ARCHIVE_OK)
-        total =
-            static_cast<uint64_t>(offset) + length > total ? static_cast<uint64_t>(offset) + length : total;
-    return total;
-}
-
 struct Identity {
     dev_t device = 0;
     ino_t inode = 0;
@@ -99,14 +85,34 @@ void remember(const Identity &id, const std::shared_ptr<const Listing> &listing)
     r.listing = listing;
 }
 
+// Whether the listing reads the member's data: when its size is known only
+// so, or when libarchive would unpack it anyway to reach the next header (a
+// solid rar or cab). A 7z is listed from its header alone.
+bool listing_reads(struct archive *a, struct archive_entry *entry)
+{
+    return skipping_unpacks(a, entry) &&
+           (!archive_entry_size_is_set(entry) ||
+            (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_7ZIP);
+}
+
+// The code for a listing that reaches a budget with this member, or XADERR_OK.
+LONG listing_budget(const Listing &listing)
+{
+    if (listing.members.size() >= limits::archive_listing_members)
+        return XADERR_LIMIT_MEMBERS;
+    return listing.names.size() >= limits::archive_listing_names ? XADERR_LIMIT_LISTING : XADERR_OK;
+}
+
 // Walks the archive's headers. XADERR_OK with the listing; XADERR_UNKNOWN when
-// the file is no archive we read. A walk broken off by damaged data keeps the
-// members listed before the damage.
+// the file is no archive we read; an XADERR_LIMIT_* code when a budget was
+// met. A walk broken off by damaged data keeps the members listed before the
+// damage.
 LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing)
 {
     Source source;
     source.fd = fd;
     source.size = size;
+    source.budget = limits::archive_listing_unpacked;
     Reader reader(open_reader(source, passphrase));
     if (reader == nullptr)
         return XADERR_UNKNOWN;
@@ -115,6 +121,8 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
     LONG result = XADERR_OK;
     for (uint64_t ordinal = 0;; ++ordinal) {
         Step step = next_header(a, &entry);
+        if (source.over_budget)
+            return XADERR_LIMIT_UNPACKED;
         if (step == Step::End || step == Step::Failed) {
             if (ordinal == 0 && step == Step::Failed)
                 result = XADERR_UNKNOWN;
@@ -124,15 +132,19 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
             listing.zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
         if (step == Step::Unreadable || !is_member(entry))
             continue;
-        if (listing.members.size() >= limits::archive_listing_members ||
-            listing.names.size() >= limits::archive_listing_names) {
-            result = XADERR_NOMEMORY;
+        result = listing_budget(listing);
+        if (result != XADERR_OK)
             break;
-        }
         Listed member;
         member.ordinal = ordinal;
-        member.size = archive_entry_size_is_set(entry) ? static_cast<uint64_t>(archive_entry_size(entry))
-                                                       : measure_member(a);
+        member.size = static_cast<uint64_t>(archive_entry_size(entry));
+        if (listing_reads(a, entry)) {
+            uint64_t measured = read_through(source, a);
+            if (source.over_budget)
+                return XADERR_LIMIT_UNPACKED;
+            if (!archive_entry_size_is_set(entry))
+                member.size = measured;
+        }
         member.flags = archive_entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
         member.name_offset = listing.names.size();
         listing.names.append(member_name(entry));
@@ -208,6 +220,9 @@ LONG get_info(struct xadArchiveInfo *ai, const char *path)
     Identity id = identity_of(st);
     std::shared_ptr<const Listing> listing = recall(id);
     if (listing == nullptr) {
+        result = declared_work(fd, st.st_size);
+        if (result != XADERR_OK)
+            return result;
         auto fresh = std::make_shared<Listing>();
         result = walk_listing(fd, st.st_size, ai->xai_Password, *fresh);
         if (result != XADERR_OK)

@@ -11,6 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <clocale>
+
+#include "platform/limits.h"
 
 #include "platform/xadmaster/xadmaster_intern.h"
 
@@ -24,10 +27,26 @@ namespace
 // large members) and grow while it reads on from where the last read ended.
 constexpr size_t source_block_min = 4 * 1024;
 constexpr size_t source_block_max = 1024 * 1024;
+// Under a decompression filter a block may unpack to a thousand times its
+// size or more; small blocks let the budget be checked often.
+constexpr size_t source_block_filtered = 16 * 1024;
+
+// Whether the reader has unpacked more than the source's budget; then the
+// read fails with a reason that names the budget.
+bool over_budget(struct archive *a, Source &source)
+{
+    if (source.reader == nullptr || decompressed(source) <= source.budget)
+        return false;
+    source.over_budget = true;
+    archive_set_error(a, ERANGE, "more than the budget of unpacked bytes");
+    return true;
+}
 
 la_ssize_t source_read(struct archive *a, void *client, const void **block)
 {
     Source *source = static_cast<Source *>(client);
+    if (over_budget(a, *source))
+        return ARCHIVE_FATAL;
     if (source->position >= source->overlay_start) {
         size_t skip = static_cast<size_t>(source->position - source->overlay_start);
         size_t left = skip < source->overlay.size() ? source->overlay.size() - skip : 0;
@@ -39,7 +58,10 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
     if (source->position < source->buffer_start || source->position >= end) {
         bool onward = source->buffer_length > 0 && source->position >= end &&
                       source->position < end + static_cast<int64_t>(source->block);
-        source->block = onward ? std::min(source->block * 2, source_block_max) : source_block_min;
+        size_t most = source->reader != nullptr && archive_filter_count(source->reader) > 1
+                          ? source_block_filtered
+                          : source_block_max;
+        source->block = onward ? std::min(source->block * 2, most) : std::min(source_block_min, most);
         if (source->buffer.size() < source->block)
             source->buffer.resize(source->block);
         ssize_t got;
@@ -135,7 +157,6 @@ struct archive *open_reader(Source &source, const char *passphrase)
     archive_read_support_format_rar(a);
     archive_read_support_format_rar5(a);
     archive_read_support_format_tar(a);
-    archive_read_support_format_xar(a);
     archive_read_support_format_zip(a); // seekable reader, streaming as fallback
     if (passphrase != nullptr)
         archive_read_add_passphrase(a, passphrase);
@@ -143,11 +164,51 @@ struct archive *open_reader(Source &source, const char *passphrase)
     archive_read_set_seek_callback(a, source_seek);
     archive_read_set_skip_callback(a, source_skip);
     archive_read_set_callback_data(a, &source);
+    source.reader = a;
     if (archive_read_open1(a) != ARCHIVE_OK) {
+        source.reader = nullptr;
         archive_read_free(a);
         return nullptr;
     }
     return a;
+}
+
+uint64_t decompressed(const Source &source)
+{
+    if (source.reader == nullptr)
+        return source.data_bytes;
+    la_int64_t filtered =
+        archive_filter_count(source.reader) > 1 ? archive_filter_bytes(source.reader, 0) : 0;
+    return source.data_bytes + static_cast<uint64_t>(filtered > 0 ? filtered : 0);
+}
+
+bool skipping_unpacks(struct archive *a, struct archive_entry *entry)
+{
+    switch (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) {
+    case ARCHIVE_FORMAT_7ZIP:
+    case ARCHIVE_FORMAT_RAR:
+    case ARCHIVE_FORMAT_RAR_V5:
+    case ARCHIVE_FORMAT_CAB:
+        return true;
+    default:
+        return !archive_entry_size_is_set(entry);
+    }
+}
+
+uint64_t read_through(Source &source, struct archive *a)
+{
+    uint64_t total = 0;
+    const void *block;
+    size_t length;
+    la_int64_t offset;
+    while (archive_read_data_block(a, &block, &length, &offset) == ARCHIVE_OK) {
+        source.data_bytes += length;
+        uint64_t end = static_cast<uint64_t>(offset < 0 ? 0 : offset) + length;
+        total = end > total ? end : total;
+        if (over_budget(a, source))
+            break;
+    }
+    return total;
 }
 
 Descriptor::~Descriptor()
@@ -183,14 +244,29 @@ bool is_member(struct archive_entry *entry)
     return archive_entry_hardlink(entry) == nullptr || archive_entry_size(entry) > 0;
 }
 
-// The member's name as libarchive gives it; its UTF-8 form where the
-// locale's cannot be had.
 const char *member_name(struct archive_entry *entry)
 {
-    const char *name = archive_entry_pathname(entry);
+    const char *name = archive_entry_pathname_utf8(entry);
     if (name == nullptr)
-        name = archive_entry_pathname_utf8(entry);
+        name = archive_entry_pathname(entry);
     return name != nullptr ? name : "";
+}
+
+UTF8Names::UTF8Names()
+{
+    static locale_t utf8 = [] {
+        locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+        return made != static_cast<locale_t>(0)
+                   ? made
+                   : newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+    }();
+    previous = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : static_cast<locale_t>(0);
+}
+
+UTF8Names::~UTF8Names()
+{
+    if (previous != static_cast<locale_t>(0))
+        uselocale(previous);
 }
 
 bool read_exactly(int fd, std::string &data, size_t length, int64_t offset)
@@ -206,6 +282,27 @@ bool read_exactly(int fd, std::string &data, size_t length, int64_t offset)
         done += static_cast<size_t>(got);
     }
     return true;
+}
+
+LONG declared_work(int fd, int64_t size)
+{
+    uint64_t records = 0, length = 0;
+    if (zip_directory_extent(fd, size, records, length)) {
+        if (records > limits::archive_listing_members)
+            return XADERR_LIMIT_MEMBERS;
+        return length > limits::archive_listing_names ? XADERR_LIMIT_LISTING : XADERR_OK;
+    }
+    // A 7z's start header: its signature, version, a CRC, then where the
+    // header lies and its size; libarchive reads that size into memory.
+    std::string start;
+    if (size >= 32 && read_exactly(fd, start, 32, 0) && start.compare(0, 6, "7z\xBC\xAF\x27\x1C") == 0) {
+        uint64_t header_size = 0;
+        for (int i = 7; i >= 0; --i)
+            header_size = header_size << 8 | static_cast<uint8_t>(start[20 + i]);
+        if (header_size > limits::archive_listing_names)
+            return XADERR_LIMIT_LISTING;
+    }
+    return XADERR_OK;
 }
 
 } // namespace platform::xad

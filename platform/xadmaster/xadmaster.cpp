@@ -81,6 +81,7 @@ LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const stru
     if (ai != nullptr && is_live(ai) && path != nullptr) {
         release_state(ai);
         try {
+            UTF8Names names;
             code = get_info(ai, path);
         } catch (const std::bad_alloc &) {
             release_state(ai);
@@ -115,8 +116,10 @@ LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const st
     const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
     LONG code = XADERR_BADPARAMS;
     try {
-        if (ai != nullptr && is_live(ai))
+        if (ai != nullptr && is_live(ai)) {
+            UTF8Names names;
             code = file_unarc(ai, tags);
+        }
     } catch (const std::bad_alloc &) {
         code = XADERR_NOMEMORY;
     }

@@ -12,6 +12,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <clocale>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,7 +42,16 @@ struct Source {
     int64_t overlay_start = INT64_MAX;
     std::string overlay;
     size_t block = 0; // the size of the last read
+    // Bytes the reader may unpack, counted through its filters and through
+    // data read with read_through; past it every read fails.
+    struct archive *reader = nullptr;
+    uint64_t budget = UINT64_MAX;
+    uint64_t data_bytes = 0;
+    bool over_budget = false;
 };
+
+// Bytes the reader over source has unpacked so far.
+uint64_t decompressed(const Source &source);
 
 // A reader of every archive format we accept over the source; null when the
 // source is no archive we read.
@@ -79,9 +89,33 @@ Step next_header(struct archive *a, struct archive_entry **entry);
 // that carry no data of their own are not.
 bool is_member(struct archive_entry *entry);
 
-// The member's name as libarchive gives it; its UTF-8 form where the
-// locale's cannot be had.
+// The member's name as the archive stores it, in UTF-8 where it has a UTF-8
+// form, else its bytes as stored; "" when it has none.
 const char *member_name(struct archive_entry *entry);
+
+// While one lives, libarchive converts names on this thread in a UTF-8
+// locale, whatever the process's locale is (in the C locale it gives no name
+// at all for any that is not ASCII).
+struct UTF8Names {
+    UTF8Names();
+    ~UTF8Names();
+    UTF8Names(const UTF8Names &) = delete;
+    UTF8Names &operator=(const UTF8Names &) = delete;
+    locale_t previous;
+};
+
+// Whether getting past the current member's data means unpacking it: a
+// solid format, or one that knows the member's end only by reading to it.
+bool skipping_unpacks(struct archive *a, struct archive_entry *entry);
+
+// Reads the current member's data to its end, counting it against the
+// source's budget; the member's size as read.
+uint64_t read_through(Source &source, struct archive *a);
+
+// XADERR_OK, or the XADERR_LIMIT_* code of a budget that the file's own
+// records declare it would exceed (a zip's central directory, a 7z's
+// header), before libarchive builds anything from them.
+LONG declared_work(int fd, int64_t size);
 
 bool read_exactly(int fd, std::string &data, size_t length, int64_t offset);
 
@@ -121,6 +155,33 @@ void forget_listings();
 // occurrence-th record named name (in the order of the members' places);
 // false when that view cannot be had.
 bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, Source &source);
+
+// The number of records and the length of the zip's central directory, when
+// its end records can be found; false otherwise.
+bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length);
+
+// --- Output files (output.cpp) ---
+
+// The folder an output file goes into, opened without following links below
+// the temporary directory, each of those levels the user's own. -1 when it
+// cannot be had safely; leaf receives the file's own name.
+int open_output_directory(const char *name, std::string &leaf);
+
+// A file being written in directory: unnamed, or named temporary while it
+// has a name of its own.
+struct Output {
+    int directory = -1;
+    int fd = -1;
+    std::string temporary;
+};
+
+// A fresh output file in directory; false when none can be made.
+bool output_begin(int directory, Output &output);
+// Puts the whole written file at leaf; XADERR_FILEEXISTS when a file is there
+// and overwrite is false.
+LONG output_commit(Output &output, const char *leaf, bool overwrite);
+// Closes the file; whatever was not committed is gone.
+void output_abandon(Output &output);
 
 // --- Extraction (extract.cpp) ---
 

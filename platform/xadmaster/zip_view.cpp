@@ -186,6 +186,16 @@ bool records_named(const std::string &directory, const char *name, std::vector<M
 
 } // namespace
 
+bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length)
+{
+    Directory found;
+    if (!find_directory(fd, size, found))
+        return false;
+    records = found.records;
+    length = found.length;
+    return true;
+}
+
 // Lays over source a directory of the one member named name (the
 // occurrence-th of that name, in the order of the members' places).
 bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, Source &source)

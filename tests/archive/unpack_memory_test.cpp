@@ -142,7 +142,7 @@ TEST_F(Unpacker, MemberBeyondTheLimitIsRefusedWithoutAllocating)
     EXPECT_EQ(XAD_file_unpacker(path.c_str(), "thumbnail.png"), nullptr);
     EXPECT_TRUE(calls({"AllocVec"}).empty());
     EXPECT_STREQ(XAD_file_problem(path.c_str(), "thumbnail.png"),
-                 "its thumbnail member is larger than 256 MiB");
+                 "its thumbnail member is larger than 64 MiB");
 }
 
 TEST_F(Unpacker, MissingFileAndNonArchiveGiveNothingAndCloseTheLibrary)

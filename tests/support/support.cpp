@@ -186,6 +186,8 @@ static ProcessResult spawn(const std::vector<std::string> &argv, const ProcessOp
     struct rusage usage = {};
     wait4(pid, &status, 0, &usage);
     result.peak_rss_kib = usage.ru_maxrss;
+    result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(status))
         result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

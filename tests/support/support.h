@@ -39,7 +39,8 @@ struct ProcessResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peak_rss_kib = 0; // the program's own peak resident set size (by /usr/bin/time)
+    long peak_rss_kib = 0;  // the program's own peak resident set size (by /usr/bin/time)
+    double cpu_seconds = 0; // user and system time of the child and what it waited for
     bool timed_out = false;
 };
 
