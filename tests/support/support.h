@@ -80,6 +80,11 @@ struct Member {
 void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
                    bool streamed = false);
 
+// write_archive as a desktop's programs write: names taken as UTF-8 and
+// marked so (the zip's UTF-8 flag, pax's path records).
+void write_archive_utf8(const std::string &path, const std::string &format,
+                        const std::vector<Member> &members);
+
 // The CRC-32 of zip members and PNG chunks.
 uint32_t crc32(const std::string &bytes);
 
