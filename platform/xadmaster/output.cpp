@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/control.h"
 #include "platform/internal.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 

@@ -244,11 +244,16 @@ bool is_member(struct archive_entry *entry)
     return archive_entry_hardlink(entry) == nullptr || archive_entry_size(entry) > 0;
 }
 
+// Whether this thread converts in a UTF-8 locale now (see UTF8Names).
+thread_local bool in_utf8 = false;
+
 const char *member_name(struct archive_entry *entry)
 {
-    const char *name = archive_entry_pathname_utf8(entry);
+    // In a UTF-8 locale the locale's form is the UTF-8 form, had without a
+    // conversion; elsewhere the UTF-8 form is asked for.
+    const char *name = in_utf8 ? archive_entry_pathname(entry) : archive_entry_pathname_utf8(entry);
     if (name == nullptr)
-        name = archive_entry_pathname(entry);
+        name = in_utf8 ? archive_entry_pathname_utf8(entry) : archive_entry_pathname(entry);
     return name != nullptr ? name : "";
 }
 
@@ -261,12 +266,15 @@ UTF8Names::UTF8Names()
                    : newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
     }();
     previous = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : static_cast<locale_t>(0);
+    was_utf8 = in_utf8;
+    in_utf8 = in_utf8 || previous != static_cast<locale_t>(0);
 }
 
 UTF8Names::~UTF8Names()
 {
     if (previous != static_cast<locale_t>(0))
         uselocale(previous);
+    in_utf8 = was_utf8;
 }
 
 bool read_exactly(int fd, std::string &data, size_t length, int64_t offset)

@@ -2,15 +2,18 @@
 //
 // Every format that libarchive reads is an archive here: zip (and so every
 // OpenDocument and OOXML document), 7z, tar with any compression, cpio,
-// iso9660, rar, lha, cab, ar, xar. Plain text, an empty file and mtree (a
-// text that names files of this machine) are not archives. A zip opened by
+// iso9660, rar, lha, cab, ar. Plain text, an empty file and mtree (a text
+// that names files of this machine) are not archives. A zip opened by
 // name is listed from its central directory. Only regular files are members;
 // directories and links are not listed. The listing order is libarchive's.
 // xar is not read: libarchive builds its whole table of contents, whatever
 // its size, before a single member is seen.
 //
-// Member names (xfi_FileName) are the archive's own bytes in UTF-8, whatever
+// Member names (xfi_FileName) are the archive's own names in UTF-8, whatever
 // the process's locale; a name that has no UTF-8 form is given as stored.
+// Enciphered members are marked XADFIF_CRYPTED; extracting one without its
+// passphrase gives XADERR_ENCRYPTED, one cut short XADERR_TRUNCATED and
+// damaged data XADERR_ILLEGALDATA.
 //
 // The work of every call is bounded by the budgets in platform/limits.h; a
 // call that meets one fails with the XADERR_LIMIT_* code that names it.

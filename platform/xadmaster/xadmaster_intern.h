@@ -102,6 +102,7 @@ struct UTF8Names {
     UTF8Names(const UTF8Names &) = delete;
     UTF8Names &operator=(const UTF8Names &) = delete;
     locale_t previous;
+    bool was_utf8;
 };
 
 // Whether getting past the current member's data means unpacking it: a
