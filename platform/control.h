@@ -54,6 +54,11 @@ void platform_forget_archive_listings();
 // does where the file system has no unnamed files.
 void platform_xad_named_temporaries(bool named);
 
+// Whether xadmaster.library lists plain zips from their own records (on by
+// default) rather than through libarchive's walk, and how often it has.
+void platform_xad_direct_zip_listing(bool on);
+long platform_xad_direct_zip_listings();
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

@@ -224,7 +224,8 @@ LONG get_info(struct xadArchiveInfo *ai, const char *path)
         if (result != XADERR_OK)
             return result;
         auto fresh = std::make_shared<Listing>();
-        result = walk_listing(fd, st.st_size, ai->xai_Password, *fresh);
+        if (!list_plain_zip(fd, st.st_size, *fresh, result))
+            result = walk_listing(fd, st.st_size, ai->xai_Password, *fresh);
         if (result != XADERR_OK)
             return result;
         listing = fresh;

@@ -150,6 +150,13 @@ LONG get_info(struct xadArchiveInfo *ai, const char *path);
 void release_state(struct xadArchiveInfo *ai);
 void forget_listings();
 
+// --- A plain zip's listing (zip_listing.cpp) ---
+
+// Lists a plain zip from its own records into listing, as libarchive's walk
+// would list it, with code XADERR_OK or the budget it met; false, with
+// listing untouched, for a zip outside that plain form or no zip at all.
+bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code);
+
 // --- One zip member (zip_view.cpp) ---
 
 // The file seen as a zip whose central directory holds only the

@@ -16,27 +16,13 @@
 
 #include "platform/limits.h"
 #include "platform/xadmaster/xadmaster_intern.h"
+#include "platform/xadmaster/zip_records.h"
 
 namespace platform::xad
 {
 
 namespace
 {
-
-// Little-endian fields of a record that starts at data[at].
-struct Fields {
-    const std::string &data;
-    size_t at;
-
-    uint64_t le(size_t offset, int bytes) const
-    {
-        uint64_t value = 0;
-        for (int i = bytes - 1; i >= 0; --i)
-            value = value << 8 | static_cast<uint8_t>(data[at + offset + i]);
-        return value;
-    }
-    bool signature(const char *magic) const { return data.compare(at, 4, magic) == 0; }
-};
 
 void put_le(std::string &data, uint64_t value, int bytes)
 {
@@ -78,21 +64,6 @@ struct Zip64EndRecord {
 Zip64EndRecord decode_zip64_end(const Fields &f)
 {
     return {f.le(32, 8), f.le(40, 8), f.le(48, 8)};
-}
-
-// Central directory record, "PK\1\2", and its name, extra field and comment.
-struct CentralRecord {
-    static constexpr size_t size = 46;
-    uint64_t compressed_size, uncompressed_size;
-    uint32_t name_length, extra_length, comment_length;
-    uint64_t local_offset; // of the member's local header
-    size_t length() const { return size + name_length + extra_length + comment_length; }
-};
-
-CentralRecord decode_central(const Fields &f)
-{
-    return {f.le(20, 4),           f.le(24, 4),           uint32_t(f.le(28, 2)),
-            uint32_t(f.le(30, 2)), uint32_t(f.le(32, 2)), f.le(42, 4)};
 }
 
 // Where a zip's central directory lies and how many records it has.
@@ -150,15 +121,6 @@ bool find_directory(int fd, int64_t size, Directory &found)
     return false;
 }
 
-bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
-{
-    Directory found;
-    if (!find_directory(fd, size, found) || found.length > platform::limits::archive_listing_names)
-        return false;
-    start = static_cast<int64_t>(found.offset);
-    return read_exactly(fd, directory, static_cast<size_t>(found.length), start);
-}
-
 // One central record named as wanted.
 struct Match {
     CentralRecord record;
@@ -185,6 +147,15 @@ bool records_named(const std::string &directory, const char *name, std::vector<M
 }
 
 } // namespace
+
+bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
+{
+    Directory found;
+    if (!find_directory(fd, size, found) || found.length > platform::limits::archive_listing_names)
+        return false;
+    start = static_cast<int64_t>(found.offset);
+    return read_exactly(fd, directory, static_cast<size_t>(found.length), start);
+}
 
 bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length)
 {
