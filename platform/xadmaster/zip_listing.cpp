@@ -75,7 +75,7 @@ bool valid_utf8(const char *text, size_t length)
 bool plain_kind(const CentralRecord &r, const char *name, bool &folder)
 {
     uint32_t host = r.made_by >> 8;
-    uint32_t type = host == 3 ? (r.external_attributes >> 16) & S_IFMT
+    uint32_t type = host == 3   ? (r.external_attributes >> 16) & S_IFMT
                     : host == 0 ? ((r.external_attributes & 0x10) != 0 ? S_IFDIR : S_IFREG)
                                 : 0;
     folder = type == S_IFDIR || name[r.name_length - 1] == '/';
@@ -109,6 +109,7 @@ bool plain_record(const std::string &directory, size_t at, const CentralRecord &
 // when one is not plain or two share a local header.
 bool plain_records(const std::string &directory, std::vector<Record> &records)
 {
+    records.reserve(directory.size() / CentralRecord::size);
     for (size_t at = 0; at < directory.size();) {
         if (at + CentralRecord::size > directory.size() || !Fields{directory, at}.signature("PK\1\2"))
             return false;
@@ -118,31 +119,41 @@ bool plain_records(const std::string &directory, std::vector<Record> &records)
         records.push_back({r, at + CentralRecord::size});
         at += r.length();
     }
-    std::stable_sort(records.begin(), records.end(), [](const Record &a, const Record &b) {
+    auto by_place = [](const Record &a, const Record &b) {
         return a.central.local_offset < b.central.local_offset;
-    });
+    };
+    if (!std::is_sorted(records.begin(), records.end(), by_place)) // as a zip is written, they are
+        std::stable_sort(records.begin(), records.end(), by_place);
     for (size_t i = 1; i < records.size(); ++i)
         if (records[i].central.local_offset == records[i - 1].central.local_offset)
             return false;
     return records.empty() || records.front().central.local_offset == 0;
 }
 
-// Reads the file through a window, so that local headers lying close
-// together cost one read between them.
+// Reads the file through a window: a large one while the local headers lie
+// close together (a zip of many small members), a small one for each header
+// where they lie far apart (a few large members).
 struct Window {
     int fd;
     int64_t end; // where the local headers must end: the directory
     int64_t start = -1;
     std::string data;
 
+    bool holds(int64_t at, size_t length) const
+    {
+        return start >= 0 && at >= start &&
+               at + static_cast<int64_t>(length) <= start + static_cast<int64_t>(data.size());
+    }
+
     // The bytes [at, at + length), or null when they lie past end.
     const char *get(int64_t at, size_t length)
     {
         if (at < 0 || at + static_cast<int64_t>(length) > end)
             return nullptr;
-        if (start < 0 || at < start ||
-            at + static_cast<int64_t>(length) > start + static_cast<int64_t>(data.size())) {
-            size_t want = std::max<size_t>(length, 256 * 1024);
+        if (!holds(at, length)) {
+            const int64_t near = 64 * 1024;
+            bool close = start >= 0 && at >= start && at < start + static_cast<int64_t>(data.size()) + near;
+            size_t want = std::max<size_t>(length, close ? 256 * 1024 : 4 * 1024);
             want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), end - at));
             if (!read_exactly(fd, data, want, at)) {
                 start = -1;
