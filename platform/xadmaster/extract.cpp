@@ -33,11 +33,16 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
     const Listing &listing = *state.listing;
     const Listed &member = listing.members[number - 1];
     const char *name = listing.names.c_str() + member.name_offset;
-    size_t occurrence = 0;
-    for (ULONG i = 0; i + 1 < number; ++i)
-        occurrence += std::strcmp(listing.names.c_str() + listing.members[i].name_offset, name) == 0;
-    if (!zip_member_view(state.fd, state.size, name, occurrence, source))
-        return nullptr;
+    if (member.central >= 0) {
+        if (!zip_member_view_at(state.fd, listing.directory_start, member.central, name, source))
+            return nullptr;
+    } else {
+        size_t occurrence = 0;
+        for (ULONG i = 0; i + 1 < number; ++i)
+            occurrence += std::strcmp(listing.names.c_str() + listing.members[i].name_offset, name) == 0;
+        if (!zip_member_view(state.fd, state.size, name, occurrence, source))
+            return nullptr;
+    }
     source.budget = limits::archive_extract_unpacked;
     struct archive *a = open_reader(source, passphrase);
     if (a == nullptr)

@@ -128,12 +128,16 @@ struct Listed {
     uint64_t size;
     ULONG flags;
     size_t name_offset; // into Listing::names, zero-terminated
+    // Where its central record lies in the file, when the listing was made
+    // from a zip's own records; else -1.
+    int64_t central = -1;
 };
 
 struct Listing {
     std::vector<Listed> members;
     std::string names;
-    bool zip = false; // read as a zip
+    bool zip = false;            // read as a zip
+    int64_t directory_start = 0; // of a zip listed from its own records
 };
 
 // What xai_Private holds between xadGetInfoA and xadFreeInfo.
@@ -163,6 +167,11 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code);
 // occurrence-th record named name (in the order of the members' places);
 // false when that view cannot be had.
 bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, Source &source);
+
+// The same view from the member's central record at central, the central
+// directory starting at directory_start; false when the file no longer
+// holds that record for name.
+bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const char *name, Source &source);
 
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.

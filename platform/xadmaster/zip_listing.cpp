@@ -204,6 +204,7 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
             return false;
     Listing made;
     made.zip = true;
+    made.directory_start = start;
     code = XADERR_OK;
     for (size_t ordinal = 0; ordinal < records.size() && code == XADERR_OK; ++ordinal) {
         const Record &record = records[ordinal];
@@ -214,7 +215,8 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
                                                                       : XADERR_OK;
         if (code != XADERR_OK)
             break;
-        made.members.push_back({ordinal, record.central.uncompressed_size, 0, made.names.size()});
+        int64_t central = start + static_cast<int64_t>(record.name_at - CentralRecord::size);
+        made.members.push_back({ordinal, record.central.uncompressed_size, 0, made.names.size(), central});
         made.names.append(directory, record.name_at, record.central.name_length);
         made.names.push_back('\0');
     }

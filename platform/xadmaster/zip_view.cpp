@@ -167,6 +167,40 @@ bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &len
     return true;
 }
 
+// Lays over source a directory of the one record at directory[at]; false
+// when the member's data does not lie wholly before the directory at start.
+bool lay_view(const std::string &directory, size_t at, const CentralRecord &record, int64_t start,
+              Source &source)
+{
+    const uint64_t local_header = 30;
+    if (record.compressed_size == 0xFFFFFFFFu || record.uncompressed_size == 0xFFFFFFFFu ||
+        record.local_offset + local_header + record.name_length + record.compressed_size >
+            static_cast<uint64_t>(start))
+        return false;
+    source.overlay = directory.substr(at, record.length());
+    source.overlay += std::string("PK\5\6\0\0\0\0\1\0\1\0", 12);
+    put_le(source.overlay, record.length(), 4);
+    put_le(source.overlay, static_cast<uint64_t>(start), 4);
+    put_le(source.overlay, 0, 2);
+    source.overlay_start = start;
+    source.size = start + static_cast<int64_t>(source.overlay.size());
+    return true;
+}
+
+bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const char *name, Source &source)
+{
+    std::string record_bytes;
+    if (central < directory_start || !read_exactly(fd, record_bytes, CentralRecord::size, central) ||
+        !Fields{record_bytes, 0}.signature("PK\1\2"))
+        return false;
+    CentralRecord record = decode_central({record_bytes, 0});
+    size_t name_length = std::strlen(name);
+    if (record.name_length != name_length || !read_exactly(fd, record_bytes, record.length(), central) ||
+        record_bytes.compare(CentralRecord::size, name_length, name) != 0)
+        return false;
+    return lay_view(record_bytes, 0, record, directory_start, source);
+}
+
 // Lays over source a directory of the one member named name (the
 // occurrence-th of that name, in the order of the members' places).
 bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, Source &source)
@@ -181,21 +215,7 @@ bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, 
     });
     if (occurrence >= found.size())
         return false;
-    const Match &match = found[occurrence];
-    const CentralRecord &record = match.record;
-    const uint64_t local_header = 30;
-    if (record.compressed_size == 0xFFFFFFFFu || record.uncompressed_size == 0xFFFFFFFFu ||
-        record.local_offset + local_header + record.name_length + record.compressed_size >
-            static_cast<uint64_t>(start))
-        return false;
-    source.overlay = directory.substr(match.at, record.length());
-    source.overlay += std::string("PK\5\6\0\0\0\0\1\0\1\0", 12);
-    put_le(source.overlay, record.length(), 4);
-    put_le(source.overlay, static_cast<uint64_t>(start), 4);
-    put_le(source.overlay, 0, 2);
-    source.overlay_start = start;
-    source.size = start + static_cast<int64_t>(source.overlay.size());
-    return true;
+    return lay_view(directory, found[occurrence].at, found[occurrence].record, start, source);
 }
 
 } // namespace platform::xad
