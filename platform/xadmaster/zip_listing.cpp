@@ -28,10 +28,13 @@ namespace
 std::atomic<bool> enabled{true};
 std::atomic<long> direct_listings{0};
 
-// A central record, with where its name lies in the directory.
+// What the listing keeps of a central record.
 struct Record {
-    CentralRecord central;
-    size_t name_at;
+    uint64_t local_offset; // of its local header
+    uint64_t size;         // uncompressed
+    uint32_t name_at;      // in the directory
+    uint16_t name_length;
+    bool folder;
 };
 
 // Whether the extra field at data[at, at + length) parses whole and holds
@@ -82,18 +85,9 @@ bool plain_kind(const CentralRecord &r, const char *name, bool &folder)
     return type == 0 || type == S_IFREG || type == S_IFDIR;
 }
 
-// The record's name as a folder's, by the same rule (see plain_kind).
-bool names_folder(const std::string &directory, const Record &record)
-{
-    bool folder;
-    plain_kind(record.central, directory.data() + record.name_at, folder);
-    return folder;
-}
-
-bool plain_record(const std::string &directory, size_t at, const CentralRecord &r)
+bool plain_record(const std::string &directory, size_t at, const CentralRecord &r, bool &folder)
 {
     const char *name = directory.data() + at + CentralRecord::size;
-    bool folder;
     if ((r.flags & (ZIP_ENCRYPTED | ZIP_STRONG_ENCRYPTION | ZIP_MASKED_HEADERS)) != 0 ||
         r.method == ZIP_METHOD_AES || r.compressed_size == 0xFFFFFFFFu ||
         r.uncompressed_size == 0xFFFFFFFFu || r.local_offset == 0xFFFFFFFFu || r.name_length == 0 ||
@@ -114,20 +108,21 @@ bool plain_records(const std::string &directory, std::vector<Record> &records)
         if (at + CentralRecord::size > directory.size() || !Fields{directory, at}.signature("PK\1\2"))
             return false;
         CentralRecord r = decode_central({directory, at});
-        if (at + r.length() > directory.size() || !plain_record(directory, at, r))
+        bool folder;
+        if (at + r.length() > directory.size() || !plain_record(directory, at, r, folder))
             return false;
-        records.push_back({r, at + CentralRecord::size});
+        records.push_back({r.local_offset, r.uncompressed_size,
+                           static_cast<uint32_t>(at + CentralRecord::size),
+                           static_cast<uint16_t>(r.name_length), folder});
         at += r.length();
     }
-    auto by_place = [](const Record &a, const Record &b) {
-        return a.central.local_offset < b.central.local_offset;
-    };
+    auto by_place = [](const Record &a, const Record &b) { return a.local_offset < b.local_offset; };
     if (!std::is_sorted(records.begin(), records.end(), by_place)) // as a zip is written, they are
         std::stable_sort(records.begin(), records.end(), by_place);
     for (size_t i = 1; i < records.size(); ++i)
-        if (records[i].central.local_offset == records[i - 1].central.local_offset)
+        if (records[i].local_offset == records[i - 1].local_offset)
             return false;
-    return records.empty() || records.front().central.local_offset == 0;
+    return records.empty() || records.front().local_offset == 0;
 }
 
 // Reads the file through a window: a large one while the local headers lie
@@ -169,7 +164,7 @@ struct Window {
 // central record does.
 bool plain_local(Window &window, const std::string &directory, const Record &record)
 {
-    const CentralRecord &c = record.central;
+    const Record &c = record;
     const char *head = window.get(static_cast<int64_t>(c.local_offset), LocalHeader::size);
     if (head == nullptr)
         return false;
@@ -208,7 +203,7 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
     code = XADERR_OK;
     for (size_t ordinal = 0; ordinal < records.size() && code == XADERR_OK; ++ordinal) {
         const Record &record = records[ordinal];
-        if (names_folder(directory, record))
+        if (record.folder)
             continue;
         code = made.members.size() >= limits::archive_listing_members ? XADERR_LIMIT_MEMBERS
                : made.names.size() >= limits::archive_listing_names   ? XADERR_LIMIT_LISTING
@@ -216,8 +211,8 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
         if (code != XADERR_OK)
             break;
         int64_t central = start + static_cast<int64_t>(record.name_at - CentralRecord::size);
-        made.members.push_back({ordinal, record.central.uncompressed_size, 0, made.names.size(), central});
-        made.names.append(directory, record.name_at, record.central.name_length);
+        made.members.push_back({ordinal, record.size, 0, made.names.size(), central});
+        made.names.append(directory, record.name_at, record.name_length);
         made.names.push_back('\0');
     }
     listing = std::move(made);
