@@ -88,6 +88,7 @@ bool directory_from_end(const std::string &tail, size_t at, int64_t tail_start, 
             decode_locator({tail, locator_at}).end_offset != static_cast<uint64_t>(tail_start) + record)
             return false;
         Zip64EndRecord zip64 = decode_zip64_end({tail, record});
+        d.records = zip64.records;
         d.length = zip64.directory_length;
         d.offset = zip64.directory_offset;
         directory_end = static_cast<uint64_t>(tail_start) + record;

@@ -416,6 +416,34 @@ int solid_7z(struct archive *a)
     return archive_write_set_options(a, "7zip:compression=deflate");
 }
 
+// A zip whose zip64 end record declares 300,000 members: refused before
+// libarchive reads its directory.
+std::string zip64_declaring_many()
+{
+    TempDir scratch;
+    testing_support::write_archive(scratch.file("z.zip"), "zip",
+                                   {file("Thumbnails/thumbnail.png", thumbnail())});
+    std::string zip = testing_support::read_file(scratch.file("z.zip"));
+    size_t end = zip.rfind("PK\x05\x06");
+    std::string eocd = zip.substr(end), tail;
+    auto put = [&tail](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tail.push_back(static_cast<char>(value >> (8 * i)));
+    };
+    auto le32 = [&eocd](size_t at) {
+        return static_cast<uint32_t>(
+            static_cast<unsigned char>(eocd[at]) | static_cast<unsigned char>(eocd[at + 1]) << 8 |
+            static_cast<unsigned char>(eocd[at + 2]) << 16 | static_cast<unsigned char>(eocd[at + 3]) << 24);
+    };
+    tail = "PK\x06\x06";
+    put(44, 8), put(45, 2), put(45, 2), put(0, 4), put(0, 4), put(300000, 8), put(300000, 8);
+    put(le32(12), 8), put(le32(16), 8);
+    tail += "PK\x06\x07";
+    put(0, 4), put(end, 8), put(1, 4);
+    eocd.replace(8, 4, "\xff\xff\xff\xff");
+    return zip.substr(0, end) + tail + eocd;
+}
+
 TEST_F(HostileDocuments, DocumentsThatAskForUnboundedWorkStopAtAStatedLimit)
 {
     struct Case {
@@ -426,6 +454,7 @@ TEST_F(HostileDocuments, DocumentsThatAskForUnboundedWorkStopAtAStatedLimit)
         {"zeros.tar.gz", zeros_tar_gz, "listing it would unpack more than the limit of 256 MiB"},
         {"streamed.zip", zip_without_directory, "listing it would unpack more than the limit of 256 MiB"},
         {"members.tar.gz", many_members_tar_gz, "it has more members than the limit of 262144"},
+        {"declared.zip", zip64_declaring_many, "it has more members than the limit of 262144"},
     };
     for (const Case &c : cases) {
         std::string path = dir.file(c.name);
