@@ -103,6 +103,32 @@ LONG listing_budget(const Listing &listing)
     return listing.names.size() >= limits::archive_listing_names ? XADERR_LIMIT_LISTING : XADERR_OK;
 }
 
+// Adds the member at the reader's current header to the listing: XADERR_OK,
+// or the XADERR_LIMIT_* code of the budget it meets.
+LONG add_member(Source &source, struct archive *a, struct archive_entry *entry, uint64_t ordinal,
+                Listing &listing)
+{
+    LONG result = listing_budget(listing);
+    if (result != XADERR_OK)
+        return result;
+    Listed member;
+    member.ordinal = ordinal;
+    member.size = static_cast<uint64_t>(archive_entry_size(entry));
+    if (listing_reads(a, entry)) {
+        uint64_t measured = read_through(source, a);
+        if (source.over_budget)
+            return XADERR_LIMIT_UNPACKED;
+        if (!archive_entry_size_is_set(entry))
+            member.size = measured;
+    }
+    member.flags = archive_entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
+    member.name_offset = listing.names.size();
+    listing.names.append(member_name(entry));
+    listing.names.push_back('\0');
+    listing.members.push_back(member);
+    return XADERR_OK;
+}
+
 // Walks the archive's headers. XADERR_OK with the listing; XADERR_UNKNOWN when
 // the file is no archive we read; an XADERR_LIMIT_* code when a budget was
 // met. A walk broken off by damaged data keeps the members listed before the
@@ -132,24 +158,9 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
             listing.zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
         if (step == Step::Unreadable || !is_member(entry))
             continue;
-        result = listing_budget(listing);
+        result = add_member(source, a, entry, ordinal, listing);
         if (result != XADERR_OK)
             break;
-        Listed member;
-        member.ordinal = ordinal;
-        member.size = static_cast<uint64_t>(archive_entry_size(entry));
-        if (listing_reads(a, entry)) {
-            uint64_t measured = read_through(source, a);
-            if (source.over_budget)
-                return XADERR_LIMIT_UNPACKED;
-            if (!archive_entry_size_is_set(entry))
-                member.size = measured;
-        }
-        member.flags = archive_entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
-        member.name_offset = listing.names.size();
-        listing.names.append(member_name(entry));
-        listing.names.push_back('\0');
-        listing.members.push_back(member);
     }
     return result;
 }
