@@ -8,8 +8,10 @@
 
 #include <cstdint>
 
-// The largest member that XAD_file_unpacker takes into memory, in bytes.
-constexpr uint32_t XAD_MEMBER_LIMIT = 256u * 1024u * 1024u;
+// The largest member that XAD_file_unpacker takes into memory, in bytes: its
+// block is four times as large, and a document must stay well within 256 MiB
+// of memory whatever it claims.
+constexpr uint32_t XAD_MEMBER_LIMIT = 64u * 1024u * 1024u;
 
 // The first member, in listing order, whose full name contains wanted, in a
 // zero-filled block of four times its size; null when the archive cannot be
@@ -32,5 +34,11 @@ int32_t XAD_picture_unpacker(const char *path);
 // for a message ("cannot be read as an archive", ...); for diagnostics after
 // a failure, never on the viewing path itself.
 const char *XAD_file_problem(const char *path, const char *wanted);
+
+// Why the member XAD_file_unpacker chose did not come out of the archive
+// whole ("its thumbnail could not be extracted: it is encrypted", ...), or
+// null when nothing is wrong with it as the archive holds it. For diagnostics
+// after its block failed to give a picture, never on the viewing path itself.
+const char *XAD_member_problem(const char *path, const char *wanted);
 
 #endif

@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
+#include "platform/limits.h"
 
 namespace
 {
@@ -235,6 +237,7 @@ namespace
 {
 
 char problem_text[256];
+char cause_text[128];
 
 // Why the file itself cannot be read, or null when it can be opened.
 const char *file_problem(const char *path)
@@ -253,7 +256,146 @@ const char *file_problem(const char *path)
     return nullptr;
 }
 
+// Why xadGetInfoA refused the archive, in a few words.
+const char *listing_problem(LONG code)
+{
+    switch (code) {
+    case XADERR_NOMEMORY:
+        return "its listing is too large to hold in memory";
+    case XADERR_LIMIT_MEMBERS:
+        snprintf(problem_text, sizeof problem_text, "it has more members than the limit of %llu",
+                 static_cast<unsigned long long>(platform::limits::archive_listing_members));
+        return problem_text;
+    case XADERR_LIMIT_LISTING:
+        snprintf(problem_text, sizeof problem_text, "its listing is larger than the limit of %llu MiB",
+                 static_cast<unsigned long long>(platform::limits::archive_listing_names >> 20));
+        return problem_text;
+    case XADERR_LIMIT_UNPACKED:
+        snprintf(problem_text, sizeof problem_text, "listing it would unpack more than the limit of %llu MiB",
+                 static_cast<unsigned long long>(platform::limits::archive_listing_unpacked >> 20));
+        return problem_text;
+    default:
+        return "cannot be read as an archive";
+    }
+}
+
+// Why xadFileUnArcA could not give the member, in a few words.
+const char *extraction_cause(LONG code)
+{
+    switch (code) {
+    case XADERR_ENCRYPTED:
+        return "it is encrypted";
+    case XADERR_TRUNCATED:
+        return "the archive is cut short";
+    case XADERR_ILLEGALDATA:
+    case XADERR_SHORTBUFFER:
+        return "the archive's data is damaged";
+    case XADERR_NOMEMORY:
+        return "there is not enough memory";
+    case XADERR_LIMIT_UNPACKED:
+        snprintf(cause_text, sizeof cause_text, "reaching it would unpack more than the limit of %llu MiB",
+                 static_cast<unsigned long long>(platform::limits::archive_extract_unpacked >> 20));
+        return cause_text;
+    default:
+        return "the archive cannot be read";
+    }
+}
+
+const char *extraction_problem(const char *cause)
+{
+    snprintf(problem_text, sizeof problem_text, "its thumbnail could not be extracted: %s", cause);
+    return problem_text;
+}
+
+const struct xadFileInfo *file_info(const struct xadArchiveInfo *ai, ULONG entry_number)
+{
+    for (const struct xadFileInfo *fi = ai->xai_FileInfo; fi != nullptr; fi = fi->xfi_Next)
+        if (fi->xfi_EntryNumber == entry_number)
+            return fi;
+    return nullptr;
+}
+
+// The member's bytes, or an empty text with *code set when they cannot be had.
+std::string extract_text(struct xadArchiveInfo *ai, const struct xadFileInfo *fi, LONG *code)
+{
+    std::string data;
+    void *block = AllocVec(fi->xfi_Size + 1, MEMF_CLEAR);
+    if (block == nullptr) {
+        *code = XADERR_NOMEMORY;
+        return data;
+    }
+    *code = xadFileUnArc(ai, XAD_OUTMEMORY, block, XAD_OUTSIZE, fi->xfi_Size, XAD_ENTRYNUMBER,
+                         fi->xfi_EntryNumber, TAG_DONE);
+    if (*code == XADERR_OK)
+        data.assign(static_cast<const char *>(block), fi->xfi_Size);
+    FreeVec(block);
+    return data;
+}
+
+// Whether an OpenDocument manifest marks the member named name as enciphered:
+// its file-entry holds encryption-data.
+bool manifest_encrypts(const std::string &manifest, const char *name)
+{
+    std::string path = std::string("manifest:full-path=\"") + name + "\"";
+    size_t at = manifest.find(path);
+    if (at == std::string::npos)
+        return false;
+    size_t start = manifest.rfind("<manifest:file-entry", at);
+    size_t end = manifest.find("</manifest:file-entry>", at);
+    size_t next = manifest.find("<manifest:file-entry", at);
+    if (start == std::string::npos || end == std::string::npos || (next != std::string::npos && next < end))
+        return false; // an entry without content holds no encryption data
+    return manifest.find("<manifest:encryption-data", start) < end;
+}
+
+// Whether the archive is an OpenDocument whose manifest enciphers the member.
+bool odf_encrypts(struct xadArchiveInfo *ai, const char *name)
+{
+    const ULONG manifest_limit = 4u << 20;
+    for (const struct xadFileInfo *fi = ai->xai_FileInfo; fi != nullptr; fi = fi->xfi_Next) {
+        if (strcmp(fi->xfi_FileName, "META-INF/manifest.xml") != 0 || fi->xfi_Size > manifest_limit)
+            continue;
+        LONG code;
+        return manifest_encrypts(extract_text(ai, fi, &code), name);
+    }
+    return false;
+}
+
+// Why the listed member does not come out whole, or null.
+const char *member_problem(struct xadArchiveInfo *ai, const EntryView &chosen)
+{
+    const struct xadFileInfo *fi = file_info(ai, chosen.entry_number);
+    if (fi == nullptr || chosen.size == 0 || chosen.size > XAD_MEMBER_LIMIT)
+        return nullptr;
+    if ((fi->xfi_Flags & XADFIF_CRYPTED) != 0)
+        return extraction_problem(extraction_cause(XADERR_ENCRYPTED));
+    LONG code;
+    extract_text(ai, fi, &code);
+    if (code != XADERR_OK)
+        return extraction_problem(extraction_cause(code));
+    if (odf_encrypts(ai, fi->xfi_FileName))
+        return extraction_problem("it is encrypted (the document is protected by a password)");
+    return nullptr;
+}
+
 } // namespace
+
+const char *XAD_member_problem(const char *path, const char *wanted)
+{
+    EntryTable table;
+    entry_table_begin(&table);
+    struct xadArchiveInfo *ai;
+    LONG info_code;
+    const char *problem = nullptr;
+    if (open_listing(path, &table, &ai, &info_code) == LISTED) {
+        EntryView chosen;
+        if (search_table(&table, wanted, &chosen))
+            problem = member_problem(ai, chosen);
+        close_listing(ai);
+    }
+    entry_table_end(&table);
+    return problem;
+}
 
 const char *XAD_file_problem(const char *path, const char *wanted)
 {
@@ -273,8 +415,7 @@ const char *XAD_file_problem(const char *path, const char *wanted)
         problem = "there is not enough memory to list it";
         break;
     case NOT_READ:
-        problem = info_code == XADERR_NOMEMORY ? "its listing is too large to hold in memory"
-                                               : "cannot be read as an archive";
+        problem = listing_problem(info_code);
         break;
     case LISTED: {
         EntryView chosen;
@@ -285,7 +426,9 @@ const char *XAD_file_problem(const char *path, const char *wanted)
         } else if (chosen.size == 0) {
             problem = "its thumbnail member is empty";
         } else if (chosen.size > XAD_MEMBER_LIMIT) {
-            problem = "its thumbnail member is larger than 256 MiB";
+            snprintf(problem_text, sizeof problem_text, "its thumbnail member is larger than %u MiB",
+                     XAD_MEMBER_LIMIT >> 20);
+            problem = problem_text;
         } else {
             problem = "there is not enough memory for its thumbnail member";
         }

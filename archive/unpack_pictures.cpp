@@ -5,6 +5,11 @@
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
+#include "platform/limits.h"
+
+// A picture written to t:temp is never larger than one taken into memory.
+static_assert(platform::limits::archive_file_member <= XAD_MEMBER_LIMIT,
+              "the file cap exceeds the member limit");
 
 namespace
 {

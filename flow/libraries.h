@@ -17,7 +17,7 @@
 #include "platform/exec.h"
 #include "platform/graphics.h"
 #include "platform/intuition.h"
-#include "platform/xadmaster.h"
+#include "platform/xadmaster/xadmaster.h"
 
 extern struct Library *DOSBase1;
 

@@ -39,8 +39,10 @@ bool show_document(const char *path)
     void *picture = DTLoad(member, size);
     uint32_t width = picture != nullptr ? DT_width(member, size) : 0;
     uint32_t height = width != 0 ? DT_height(member, size) : 0;
-    if (picture == nullptr || width == 0 || height == 0)
-        return report_problem(path, picture_problem(member, size));
+    if (picture == nullptr || width == 0 || height == 0) {
+        const char *extraction = XAD_member_problem(path, member_name);
+        return report_problem(path, extraction != nullptr ? extraction : picture_problem(member, size));
+    }
     if (!WINDOW_Open(picture, width, height))
         return report_problem(path, "no window could be opened (is a display available?)");
     return true;

@@ -37,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FreeVec(block);
     if (block == nullptr)
         (void)XAD_file_problem(path.c_str(), "thumbnail.png");
+    else
+        (void)XAD_member_problem(path.c_str(), "thumbnail.png");
     CloseLibrary(DOSBase);
     return 0;
 }

@@ -50,6 +50,15 @@ long platform_live_blocks();
 // the next listing reads the archive again (for benchmarks of a first run).
 void platform_forget_archive_listings();
 
+// Makes xadmaster.library write output files under a named temporary, as it
+// does where the file system has no unnamed files.
+void platform_xad_named_temporaries(bool named);
+
+// Whether xadmaster.library lists plain zips from their own records (on by
+// default) rather than through libarchive's walk, and how often it has.
+void platform_xad_direct_zip_listing(bool on);
+long platform_xad_direct_zip_listings();
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

@@ -11,7 +11,7 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
 # X server and its tools for the end-to-end tests, the reference tools.
 TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
-  imagemagick libarchive-tools unzip zip hyperfine feh time)
+  imagemagick libarchive-tools unzip zip hyperfine feh time zlib1g-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -142,7 +142,7 @@ TEST_F(Unpacker, MemberBeyondTheLimitIsRefusedWithoutAllocating)
     EXPECT_EQ(XAD_file_unpacker(path.c_str(), "thumbnail.png"), nullptr);
     EXPECT_TRUE(calls({"AllocVec"}).empty());
     EXPECT_STREQ(XAD_file_problem(path.c_str(), "thumbnail.png"),
-                 "its thumbnail member is larger than 256 MiB");
+                 "its thumbnail member is larger than 64 MiB");
 }
 
 TEST_F(Unpacker, MissingFileAndNonArchiveGiveNothingAndCloseTheLibrary)
@@ -281,6 +281,78 @@ TEST_F(Unpacker, NoMatchReadsNoEmptyRow)
     EXPECT_TRUE(calls({"AllocVec"}).empty());
     EXPECT_TRUE(calls({"xadFileUnArcA"}).empty());
     EXPECT_EQ(calls({"CloseLibrary"}).size(), 1u);
+}
+
+// A member that cannot be taken out whole is reported with the archive's
+// cause; one that can is not reported at all.
+TEST_F(Unpacker, AMemberThatCannotBeExtractedIsReportedWithItsCause)
+{
+    const std::string prefix = "its thumbnail could not be extracted: ";
+    Member secret = regular("Thumbnails/thumbnail.png", noise(3000));
+    secret.passphrase = "hidden";
+    std::string encrypted = dir.file("secret.zip");
+    write_archive(encrypted, "zip", {secret});
+    std::string whole = dir.file("whole.zip");
+    write_archive(whole, "zip",
+                  {regular("Thumbnails/thumbnail.png", noise(3000)), regular("z", noise(9000))});
+    std::string zip = testing_support::read_file(whole);
+    ZipHeaders headers = find_zip_headers(zip, "Thumbnails/thumbnail.png");
+    std::string damaged = dir.file("damaged.zip"), cut = dir.file("cut.tar");
+    zip[headers.local + 30 + 24 + 1000] ^= 0x55; // inside the compressed data
+    testing_support::write_file(damaged, zip);
+    write_archive(cut, "tar", {regular("Thumbnails/thumbnail.png", noise(3000))});
+    testing_support::write_file(cut, testing_support::read_file(cut).substr(0, 512 + 1000));
+    const struct {
+        std::string path;
+        const char *problem; // null: nothing wrong
+    } cases[] = {
+        {whole, nullptr},
+        {encrypted, "it is encrypted"},
+        {damaged, "the archive's data is damaged"},
+        {cut, "the archive is cut short"},
+    };
+    for (const auto &c : cases) {
+        const char *problem = XAD_member_problem(c.path.c_str(), "thumbnail.png");
+        if (c.problem == nullptr)
+            EXPECT_EQ(problem, nullptr) << c.path << ": " << problem;
+        else
+            EXPECT_STREQ(problem, (prefix + c.problem).c_str()) << c.path;
+    }
+}
+
+TEST_F(Unpacker, AThumbnailThatTheManifestEnciphersIsReportedEncrypted)
+{
+    const std::string entry = "<manifest:file-entry manifest:full-path=\"Thumbnails/thumbnail.png\" "
+                              "manifest:media-type=\"image/png\"";
+    const std::string enciphered =
+        entry + "><manifest:encryption-data manifest:checksum-type=\"SHA1/1K\"/></manifest:file-entry>";
+    for (const std::string &manifest : {entry + "/>", enciphered}) {
+        std::string path = dir.file("doc.odt");
+        write_archive(
+            path, "zip",
+            {regular("META-INF/manifest.xml", "<manifest:manifest>" + manifest + "</manifest:manifest>"),
+             regular("Thumbnails/thumbnail.png", noise(500))});
+        const char *problem = XAD_member_problem(path.c_str(), "thumbnail.png");
+        if (manifest == enciphered)
+            EXPECT_STREQ(problem, "its thumbnail could not be extracted: it is encrypted (the document is "
+                                  "protected by a password)");
+        else
+            EXPECT_EQ(problem, nullptr);
+    }
+}
+
+TEST_F(Unpacker, NamesThatAreNotAsciiAreFoundAsTheirUtf8Bytes)
+{
+    // Written as a desktop's programs write them: in UTF-8, and marked so.
+    std::string path = dir.file("names.zip");
+    testing_support::write_archive_utf8(path, "zip",
+                                        {regular("Ordner-\xc3\xa4/Thumbnails/thumbnail.png", "umlaut"),
+                                         regular("\xc3\xa9t\xc3\xa9.png", "accents")});
+    EXPECT_EQ(XAD_file_grosse(path.c_str(), "thumbnail.png"), 6u);
+    EXPECT_EQ(XAD_file_grosse(path.c_str(), "Ordner-\xc3\xa4/"), 6u);
+    void *block = XAD_file_unpacker(path.c_str(), "\xc3\xa9t\xc3\xa9");
+    EXPECT_EQ(block_bytes(block, 7).substr(0, 7), "accents");
+    free_block(block);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <clocale>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,8 @@ static ProcessResult spawn(const std::vector<std::string> &argv, const ProcessOp
     struct rusage usage = {};
     wait4(pid, &status, 0, &usage);
     result.peak_rss_kib = usage.ru_maxrss;
+    result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(status))
         result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
@@ -328,6 +331,24 @@ void write_archive(const std::string &path, const std::string &format, const std
     archive_write_free(a);
     if (fd >= 0)
         close(fd);
+}
+
+void write_archive_utf8(const std::string &path, const std::string &format,
+                        const std::vector<Member> &members)
+{
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8 == static_cast<locale_t>(0))
+        throw std::runtime_error("no C.UTF-8 locale");
+    locale_t before = uselocale(utf8);
+    try {
+        write_archive(path, format, members);
+    } catch (...) {
+        uselocale(before);
+        freelocale(utf8);
+        throw;
+    }
+    uselocale(before);
+    freelocale(utf8);
 }
 
 std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb)

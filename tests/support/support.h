@@ -39,7 +39,8 @@ struct ProcessResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peak_rss_kib = 0; // the program's own peak resident set size (by /usr/bin/time)
+    long peak_rss_kib = 0;  // the program's own peak resident set size (by /usr/bin/time)
+    double cpu_seconds = 0; // user and system time of the child and what it waited for
     bool timed_out = false;
 };
 
@@ -78,6 +79,11 @@ struct Member {
 // streamed is true.
 void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
                    bool streamed = false);
+
+// write_archive as a desktop's programs write: names taken as UTF-8 and
+// marked so (the zip's UTF-8 flag, pax's path records).
+void write_archive_utf8(const std::string &path, const std::string &format,
+                        const std::vector<Member> &members);
 
 // The CRC-32 of zip members and PNG chunks.
 uint32_t crc32(const std::string &bytes);

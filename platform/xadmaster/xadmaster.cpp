@@ -1,0 +1,142 @@
+// xadmaster.library on libarchive: objects and the library's entry points.
+//
+// The work is done in the files beside this one (see xadmaster_intern.h).
+#include "platform/xadmaster/xadmaster.h"
+
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+
+#include "platform/control.h"
+#include "platform/internal.h"
+#include "platform/xadmaster/xadmaster_intern.h"
+
+using namespace platform::xad;
+
+namespace
+{
+
+const char *const library_name = "xadmaster.library";
+
+// The archive infos handed out and not yet freed.
+struct LiveObjects {
+    std::mutex lock;
+    std::set<void *> objects;
+};
+
+LiveObjects &live_objects()
+{
+    static LiveObjects *instance = new LiveObjects;
+    return *instance;
+}
+
+bool is_live(const void *object)
+{
+    LiveObjects &live = live_objects();
+    std::lock_guard<std::mutex> hold(live.lock);
+    return live.objects.count(const_cast<void *>(object)) != 0;
+}
+
+} // namespace
+
+APTR LVO_xadAllocObjectA(struct Library *base, LONG type, const struct TagItem *)
+{
+    if (!platform::library_ready(base, library_name, "xadAllocObjectA"))
+        return nullptr;
+    void *object = type == XADOBJ_ARCHIVEINFO ? platform::allocate(sizeof(struct xadArchiveInfo)) : nullptr;
+    if (object != nullptr) {
+        LiveObjects &live = live_objects();
+        std::lock_guard<std::mutex> hold(live.lock);
+        live.objects.insert(object);
+    }
+    platform::journal("xadAllocObjectA %ld%s", static_cast<long>(type), object != nullptr ? "" : " -> NULL");
+    return object;
+}
+
+void LVO_xadFreeObjectA(struct Library *base, APTR object, const struct TagItem *)
+{
+    if (!platform::library_ready(base, library_name, "xadFreeObjectA") || object == nullptr)
+        return;
+    {
+        LiveObjects &live = live_objects();
+        std::lock_guard<std::mutex> hold(live.lock);
+        if (live.objects.erase(object) == 0) {
+            platform::journal("xadFreeObjectA FAULT not an object of xadAllocObjectA");
+            return;
+        }
+    }
+    platform::journal("xadFreeObjectA");
+    struct xadArchiveInfo *ai = static_cast<struct xadArchiveInfo *>(object);
+    release_state(ai); // a listing the caller did not free
+    platform::release(ai);
+}
+
+LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, library_name, "xadGetInfoA"))
+        return XADERR_BADPARAMS;
+    const char *path = reinterpret_cast<const char *>(GetTagData(XAD_INFILENAME, 0, tags));
+    LONG code = XADERR_BADPARAMS;
+    if (ai != nullptr && is_live(ai) && path != nullptr) {
+        release_state(ai);
+        try {
+            UTF8Names names;
+            code = get_info(ai, path);
+        } catch (const std::bad_alloc &) {
+            release_state(ai);
+            code = XADERR_NOMEMORY;
+        }
+    }
+    if (code == XADERR_OK)
+        platform::journal("xadGetInfoA %s", path);
+    else
+        platform::journal("xadGetInfoA %s -> %ld", path != nullptr ? path : "(null)",
+                          static_cast<long>(code));
+    return code;
+}
+
+void LVO_xadFreeInfo(struct Library *base, struct xadArchiveInfo *ai)
+{
+    if (!platform::library_ready(base, library_name, "xadFreeInfo"))
+        return;
+    if (ai == nullptr || !is_live(ai) || ai->xai_Private == nullptr) {
+        platform::journal("xadFreeInfo FAULT no listing");
+        return;
+    }
+    platform::journal("xadFreeInfo");
+    release_state(ai);
+}
+
+LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, library_name, "xadFileUnArcA"))
+        return XADERR_BADPARAMS;
+    ULONG number = static_cast<ULONG>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
+    const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
+    LONG code = XADERR_BADPARAMS;
+    try {
+        if (ai != nullptr && is_live(ai)) {
+            UTF8Names names;
+            code = file_unarc(ai, tags);
+        }
+    } catch (const std::bad_alloc &) {
+        code = XADERR_NOMEMORY;
+    }
+    std::string where;
+    if (file != nullptr)
+        where = std::string("file ") + file + (GetTagData(XAD_OVERWRITE, 0, tags) != 0 ? " overwrite" : "");
+    else
+        where = "memory " + std::to_string(static_cast<unsigned long long>(GetTagData(XAD_OUTSIZE, 0, tags)));
+    if (code == XADERR_OK)
+        platform::journal("xadFileUnArcA %lu %s", static_cast<unsigned long>(number), where.c_str());
+    else
+        platform::journal("xadFileUnArcA %lu %s -> %ld", static_cast<unsigned long>(number), where.c_str(),
+                          static_cast<long>(code));
+    return code;
+}
+
+void platform_forget_archive_listings()
+{
+    forget_listings();
+}

@@ -1,0 +1,233 @@
+// xadmaster.library: a plain zip listed from its own records.
+//
+// libarchive lists a zip by building a full entry for every member (times
+// converted, names converted twice) and then visiting each member's local
+// header through its reader: most of the cost of listing a zip of many small
+// members. A plain zip, whose records leave no room for libarchive to read
+// them otherwise, is listed here from the same records instead, giving the
+// listing that libarchive's walk gives: the members in the order of their
+// local headers, each named by its local header, sized by its central
+// record. Anything outside that plain form (encryption, zip64, Unicode path
+// fields, links, records that disagree) is left to libarchive.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "platform/control.h"
+#include "platform/limits.h"
+#include "platform/xadmaster/xadmaster_intern.h"
+#include "platform/xadmaster/zip_records.h"
+
+namespace platform::xad
+{
+
+namespace
+{
+
+std::atomic<bool> enabled{true};
+std::atomic<long> direct_listings{0};
+
+// What the listing keeps of a central record.
+struct Record {
+    uint64_t local_offset; // of its local header
+    uint64_t size;         // uncompressed
+    uint32_t name_at;      // in the directory
+    uint16_t name_length;
+    bool folder;
+};
+
+// Whether the extra field at data[at, at + length) parses whole and holds
+// neither zip64 sizes (0x0001) nor a Unicode path (0x7075).
+bool plain_extra(const std::string &data, size_t at, size_t length)
+{
+    size_t offset = 0;
+    while (offset + 4 <= length) {
+        Fields f{data, at + offset};
+        uint64_t id = f.le(0, 2), size = f.le(2, 2);
+        if (id == 0x0001 || id == 0x7075 || offset + 4 + size > length)
+            return false;
+        offset += 4 + static_cast<size_t>(size);
+    }
+    return offset == length;
+}
+
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+bool valid_utf8(const char *text, size_t length)
+{
+    for (size_t i = 0; i < length;) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t more = c < 0x80 ? 0 : c < 0xC2 ? 4 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : c < 0xF5 ? 3 : 4;
+        if (more == 4 || i + more >= length + (more == 0))
+            return false;
+        unsigned char next = more > 0 ? static_cast<unsigned char>(text[i + 1]) : 0x80;
+        if ((c == 0xE0 && next < 0xA0) || (c == 0xED && next >= 0xA0) || (c == 0xF0 && next < 0x90) ||
+            (c == 0xF4 && next >= 0x90))
+            return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+// Whether the record is a folder as libarchive reads it: by the MS-DOS
+// folder attribute or the Unix file type, and always when its name ends in
+// "/". False for any other Unix file type (a link, a device).
+bool plain_kind(const CentralRecord &r, const char *name, bool &folder)
+{
+    uint32_t host = r.made_by >> 8;
+    uint32_t type = host == 3   ? (r.external_attributes >> 16) & S_IFMT
+                    : host == 0 ? ((r.external_attributes & 0x10) != 0 ? S_IFDIR : S_IFREG)
+                                : 0;
+    folder = type == S_IFDIR || name[r.name_length - 1] == '/';
+    return type == 0 || type == S_IFREG || type == S_IFDIR;
+}
+
+bool plain_record(const std::string &directory, size_t at, const CentralRecord &r, bool &folder)
+{
+    const char *name = directory.data() + at + CentralRecord::size;
+    if ((r.flags & (ZIP_ENCRYPTED | ZIP_STRONG_ENCRYPTION | ZIP_MASKED_HEADERS)) != 0 ||
+        r.method == ZIP_METHOD_AES || r.compressed_size == 0xFFFFFFFFu ||
+        r.uncompressed_size == 0xFFFFFFFFu || r.local_offset == 0xFFFFFFFFu || r.name_length == 0 ||
+        std::memchr(name, '\0', r.name_length) != nullptr)
+        return false;
+    if ((r.flags & ZIP_UTF8_NAME) != 0 && !valid_utf8(name, r.name_length))
+        return false;
+    return plain_kind(r, name, folder) &&
+           plain_extra(directory, at + CentralRecord::size + r.name_length, r.extra_length);
+}
+
+// The records of the directory, in the order of their local headers; false
+// when one is not plain or two share a local header.
+bool plain_records(const std::string &directory, std::vector<Record> &records)
+{
+    records.reserve(directory.size() / CentralRecord::size);
+    for (size_t at = 0; at < directory.size();) {
+        if (at + CentralRecord::size > directory.size() || !Fields{directory, at}.signature("PK\1\2"))
+            return false;
+        CentralRecord r = decode_central({directory, at});
+        bool folder;
+        if (at + r.length() > directory.size() || !plain_record(directory, at, r, folder))
+            return false;
+        records.push_back({r.local_offset, r.uncompressed_size,
+                           static_cast<uint32_t>(at + CentralRecord::size),
+                           static_cast<uint16_t>(r.name_length), folder});
+        at += r.length();
+    }
+    auto by_place = [](const Record &a, const Record &b) { return a.local_offset < b.local_offset; };
+    if (!std::is_sorted(records.begin(), records.end(), by_place)) // as a zip is written, they are
+        std::stable_sort(records.begin(), records.end(), by_place);
+    for (size_t i = 1; i < records.size(); ++i)
+        if (records[i].local_offset == records[i - 1].local_offset)
+            return false;
+    return records.empty() || records.front().local_offset == 0;
+}
+
+// Reads the file through a window: a large one while the local headers lie
+// close together (a zip of many small members), a small one for each header
+// where they lie far apart (a few large members).
+struct Window {
+    int fd;
+    int64_t end; // where the local headers must end: the directory
+    int64_t start = -1;
+    std::string data;
+
+    bool holds(int64_t at, size_t length) const
+    {
+        return start >= 0 && at >= start &&
+               at + static_cast<int64_t>(length) <= start + static_cast<int64_t>(data.size());
+    }
+
+    // The bytes [at, at + length), or null when they lie past end.
+    const char *get(int64_t at, size_t length)
+    {
+        if (at < 0 || at + static_cast<int64_t>(length) > end)
+            return nullptr;
+        if (!holds(at, length)) {
+            const int64_t near = 64 * 1024;
+            bool close = start >= 0 && at >= start && at < start + static_cast<int64_t>(data.size()) + near;
+            size_t want = std::max<size_t>(length, close ? 256 * 1024 : 4 * 1024);
+            want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), end - at));
+            if (!read_exactly(fd, data, want, at)) {
+                start = -1;
+                return nullptr;
+            }
+            start = at;
+        }
+        return data.data() + (at - start);
+    }
+};
+
+// Whether the record's local header is plain and names the member as its
+// central record does.
+bool plain_local(Window &window, const std::string &directory, const Record &record)
+{
+    const Record &c = record;
+    const char *head = window.get(static_cast<int64_t>(c.local_offset), LocalHeader::size);
+    if (head == nullptr)
+        return false;
+    std::string fixed(head, LocalHeader::size);
+    if (!Fields{fixed, 0}.signature("PK\3\4"))
+        return false;
+    LocalHeader local = decode_local({fixed, 0});
+    if (local.name_length != c.name_length || (local.flags & ZIP_ENCRYPTED) != 0 ||
+        local.method == ZIP_METHOD_AES)
+        return false;
+    const char *rest = window.get(static_cast<int64_t>(c.local_offset), local.length());
+    if (rest == nullptr ||
+        std::memcmp(rest + LocalHeader::size, directory.data() + record.name_at, c.name_length) != 0)
+        return false;
+    std::string extra(rest + LocalHeader::size + local.name_length, local.extra_length);
+    return plain_extra(extra, 0, extra.size());
+}
+
+} // namespace
+
+bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
+{
+    int64_t start;
+    std::string directory, magic;
+    std::vector<Record> records;
+    if (!enabled || !read_exactly(fd, magic, 4, 0) || magic != std::string("PK\3\4", 4) ||
+        !zip_directory(fd, size, start, directory) || !plain_records(directory, records))
+        return false;
+    Window window{fd, start, -1, std::string()};
+    for (const Record &record : records)
+        if (!plain_local(window, directory, record))
+            return false;
+    Listing made;
+    made.zip = true;
+    made.directory_start = start;
+    code = XADERR_OK;
+    for (size_t ordinal = 0; ordinal < records.size() && code == XADERR_OK; ++ordinal) {
+        const Record &record = records[ordinal];
+        if (record.folder)
+            continue;
+        code = made.members.size() >= limits::archive_listing_members ? XADERR_LIMIT_MEMBERS
+               : made.names.size() >= limits::archive_listing_names   ? XADERR_LIMIT_LISTING
+                                                                      : XADERR_OK;
+        if (code != XADERR_OK)
+            break;
+        int64_t central = start + static_cast<int64_t>(record.name_at - CentralRecord::size);
+        made.members.push_back({ordinal, record.size, 0, made.names.size(), central});
+        made.names.append(directory, record.name_at, record.name_length);
+        made.names.push_back('\0');
+    }
+    listing = std::move(made);
+    ++direct_listings;
+    return true;
+}
+
+} // namespace platform::xad
+
+void platform_xad_direct_zip_listing(bool on)
+{
+    platform::xad::enabled = on;
+}
+
+long platform_xad_direct_zip_listings()
+{
+    return platform::xad::direct_listings;
+}

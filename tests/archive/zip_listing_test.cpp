@@ -1,0 +1,110 @@
+// A plain zip listed from its own records gives exactly the listing that
+// libarchive's walk gives: same members, order, names, sizes and flags.
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "archive_tests.h"
+#include "platform/control.h"
+#include "platform_fixture.h"
+
+using namespace archive_tests;
+using testing_support::Member;
+using testing_support::TempDir;
+
+namespace
+{
+
+class ZipListing : public PlatformTest
+{
+  protected:
+    // The listing with and without the direct path, and whether it was taken.
+    void expect_same_listing(const std::string &path, bool &direct)
+    {
+        long before = platform_xad_direct_zip_listings();
+        std::vector<std::string> listed[2];
+        for (bool on : {true, false}) {
+            platform_xad_direct_zip_listing(on);
+            platform_forget_archive_listings();
+            OpenArchive archive(path);
+            listed[on] = {std::to_string(archive.info_result())};
+            for (const Listed &m : archive.members())
+                listed[on].push_back(std::to_string(m.number) + " " + m.name + " " + std::to_string(m.size) +
+                                     " " + std::to_string(m.flags));
+        }
+        platform_xad_direct_zip_listing(true);
+        direct = platform_xad_direct_zip_listings() > before;
+        EXPECT_EQ(listed[true], listed[false]) << path;
+    }
+
+    std::vector<std::string> documents(const std::string &folder)
+    {
+        std::vector<std::string> paths;
+        DIR *dir = opendir(folder.c_str());
+        for (struct dirent *e = dir != nullptr ? readdir(dir) : nullptr; e != nullptr; e = readdir(dir))
+            if (e->d_name[0] != '.' && std::string(e->d_name) != "INDEX.tsv")
+                paths.push_back(folder + "/" + e->d_name);
+        if (dir != nullptr)
+            closedir(dir);
+        return paths;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ZipListing, EveryCorpusDocumentIsListedAsLibarchiveListsIt)
+{
+    int direct = 0, total = 0;
+    for (const char *folder : {"/corpus", "/realcorpus"})
+        for (const std::string &path : documents(testing_support::shared_dir() + folder)) {
+            bool taken;
+            expect_same_listing(path, taken);
+            direct += taken;
+            ++total;
+        }
+    EXPECT_GT(total, 380);
+    EXPECT_GT(direct, total * 3 / 4) << "the direct listing should serve most real documents";
+}
+
+TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
+{
+    Member secret = regular("Thumbnails/thumbnail.png", "secret");
+    secret.passphrase = "pw";
+    std::vector<Member> many;
+    for (int i = 0; i < 300; ++i)
+        many.push_back(regular("m/" + std::to_string(i), std::string(static_cast<size_t>(i % 7), 'x')));
+    const struct {
+        const char *name;
+        std::vector<Member> members;
+        bool utf8, streamed, plain;
+    } cases[] = {
+        {"folders.zip", {directory("a/"), regular("a/b", "b"), symlink_to("a/l", "b")}, false, false, false},
+        {"plain.zip",
+         {regular("mimetype", "x"), directory("d/"), regular("d/thumbnail.png", "png")},
+         false,
+         false,
+         true},
+        // Written without sizes, its local headers carry zip64 fields.
+        {"streamed.zip", {regular("one", "1111"), regular("two", "2")}, false, true, false},
+        {"names.zip",
+         {regular("Ordner-\xc3\xa4/\xc3\xa9t\xc3\xa9.png", "e"), regular("x", "")},
+         true,
+         false,
+         true},
+        {"secret.zip", {secret, regular("a", "a")}, false, false, false},
+        {"many.zip", many, false, false, true},
+    };
+    for (const auto &c : cases) {
+        std::string path = dir.file(c.name);
+        if (c.utf8)
+            testing_support::write_archive_utf8(path, "zip", c.members);
+        else
+            testing_support::write_archive(path, "zip", c.members, c.streamed);
+        bool taken;
+        expect_same_listing(path, taken);
+        EXPECT_EQ(taken, c.plain) << c.name;
+    }
+}
+
+} // namespace
