@@ -50,6 +50,10 @@ long platform_live_blocks();
 // the next listing reads the archive again (for benchmarks of a first run).
 void platform_forget_archive_listings();
 
+// Makes datatypes.library forget the last picture it decoded, so that the
+// next layout decodes again (for benchmarks of a first decode).
+void platform_forget_decoded_pictures();
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

@@ -5,6 +5,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
+#include "platform/internal.h"
 #include "platform_fixture.h"
 
 namespace
@@ -82,6 +83,31 @@ TEST_F(ExecTest, AllocVecClearsAndFailsWhenTold)
     FreeVec(granted);
     FreeVec(nullptr);
     EXPECT_EQ(calls({"AllocVec"}).front(), "AllocVec 4096 0x10000");
+}
+
+// The picture class bounds what it reads by the block that holds its source.
+TEST_F(ExecTest, TheLiveBlockHoldingAnAddressTellsTheRoomLeftInIt)
+{
+    unsigned char *first = static_cast<unsigned char *>(AllocVec(100, MEMF_CLEAR));
+    unsigned char *second = static_cast<unsigned char *>(AllocVec(1, 0));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    unsigned char own[8];
+    size_t room = 0;
+    struct Case {
+        const void *address;
+        bool inside;
+        size_t room;
+    };
+    for (const Case &c : {Case{first, true, 100}, Case{first + 60, true, 40}, Case{first + 99, true, 1},
+                          Case{second, true, 1}, Case{own, false, 0}, Case{nullptr, false, 0}}) {
+        room = 0;
+        EXPECT_EQ(platform::block_room(c.address, &room), c.inside) << c.address;
+        EXPECT_EQ(room, c.room) << c.address;
+    }
+    FreeVec(first);
+    EXPECT_FALSE(platform::block_room(first + 10, &room)); // freed blocks are no longer known
+    FreeVec(second);
 }
 
 TEST_F(ExecTest, PortsHandMessagesOverInOrderAndReplyOnce)
