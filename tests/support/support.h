@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testkit.h"
+
 namespace testing_support
 {
 
@@ -39,7 +41,8 @@ struct ProcessResult {
     int signal = 0;
     std::string out;
     std::string err;
-    long peak_rss_kib = 0; // the program's own peak resident set size (by /usr/bin/time)
+    long peak_rss_kib = 0;  // the program's own peak resident set size (by /usr/bin/time)
+    double cpu_seconds = 0; // user and system time of the child and what it waited for
     bool timed_out = false;
 };
 
@@ -79,15 +82,11 @@ struct Member {
 void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
                    bool streamed = false);
 
-// The CRC-32 of zip members and PNG chunks.
-uint32_t crc32(const std::string &bytes);
-
-// A PNG of width x height from 0xAARRGGBB pixels (row by row), as RGBA 8.
-std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb);
-
-// A picture whose pixel (x, y) is a colour no other pixel shares nearby:
-// the default test pattern.
-std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height);
+// Pictures and bytes, as the kit has them.
+using testkit::crc32;
+using testkit::encode_png;
+using testkit::noise;
+using testkit::test_pattern;
 
 } // namespace testing_support
 
