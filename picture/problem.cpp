@@ -43,8 +43,7 @@ const char *problem_with_size(LONG code)
     case DTERROR_MEMORY_LIMIT:
         return "was not decoded: it needs more memory than the limit of 64 MiB";
     case DTERROR_METADATA_LIMIT: // a PNG's chunks, read as it is decoded
-        return "was not decoded: it carries more metadata than the limits of 16 MiB in all and 4 MiB in "
-               "one chunk";
+        return "was not decoded: it carries more metadata than the limit of 16 MiB";
     default:
         return "could not be decoded: its data is damaged";
     }
@@ -53,7 +52,6 @@ const char *problem_with_size(LONG code)
 static_assert(platform::limits::jpeg_decode_work == 300000000u, "the message names the limit");
 static_assert(platform::limits::jpeg_decode_memory == 64l << 20, "the message names the limit");
 static_assert(platform::limits::picture_metadata_bytes == 16u << 20, "the message names the limit");
-static_assert(platform::limits::png_chunk_bytes == 4u << 20, "the message names the limit");
 
 } // namespace
 
