@@ -22,6 +22,7 @@
 #include "archive/archive.h"
 #include "flow/libraries.h"
 #include "platform/control.h"
+#include "testkit.h"
 
 namespace
 {
@@ -34,18 +35,7 @@ std::string cache_dir()
     return dir;
 }
 
-std::string noise(size_t size)
-{
-    std::string data(size, '\0');
-    uint32_t state = 2463534242u;
-    for (char &c : data) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state);
-    }
-    return data;
-}
+using testkit::noise;
 
 void add(struct archive *a, const std::string &name, const std::string &data, int copies = 1)
 {

@@ -2,6 +2,11 @@
 // decode into the bitmap, copy into a fresh PictureBuffer, release) against
 // libspng decoding the same file straight into a fresh plain buffer, on a
 // corpus thumbnail and on a 4096 x 4096 picture, in the same run.
+//
+// BM_ViewingFlow is the viewing flow's picture work, DTLoad, DT_width and
+// DT_height on one block, as a fresh process does it: /0 with the picture
+// class remembering the picture it decoded (one decode), /1 with it made to
+// forget before each routine (three decodes, as without the memory).
 #include <benchmark/benchmark.h>
 
 #include <archive.h>
@@ -17,6 +22,7 @@
 #include "flow/libraries.h"
 #include "picture/picture.h"
 #include "platform/control.h"
+#include "testkit.h"
 
 namespace
 {
@@ -47,35 +53,20 @@ std::string corpus_thumbnail()
 // little noise, so that it neither compresses to nothing nor not at all.
 std::string large_png()
 {
-    const uint32_t side = 4096;
-    std::vector<unsigned char> rgb(static_cast<size_t>(side) * side * 3);
-    uint32_t noise = 12345;
-    for (uint32_t y = 0; y < side; ++y)
-        for (uint32_t x = 0; x < side; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            unsigned char *p = &rgb[(static_cast<size_t>(y) * side + x) * 3];
-            p[0] = static_cast<unsigned char>((x / 16 + (noise >> 29)) & 0xFF);
-            p[1] = static_cast<unsigned char>((y / 16 + (noise >> 28 & 3)) & 0xFF);
-            p[2] = static_cast<unsigned char>(((x + y) / 32) & 0xFF);
+    testkit::PngRecipe recipe;
+    recipe.width = recipe.height = 4096;
+    recipe.colour_type = 2;
+    recipe.samples.resize(static_cast<size_t>(recipe.width) * recipe.height * 3);
+    const std::string noise = testkit::noise(recipe.samples.size());
+    for (uint32_t y = 0; y < recipe.height; ++y)
+        for (uint32_t x = 0; x < recipe.width; ++x) {
+            size_t at = (static_cast<size_t>(y) * recipe.width + x) * 3;
+            unsigned char grain = static_cast<unsigned char>(noise[at]) & 3;
+            recipe.samples[at] = static_cast<char>((x / 16 + grain) & 0xFF);
+            recipe.samples[at + 1] = static_cast<char>((y / 16 + grain) & 0xFF);
+            recipe.samples[at + 2] = static_cast<char>(((x + y) / 32) & 0xFF);
         }
-    spng_ctx *ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    struct spng_ihdr ihdr = {};
-    ihdr.width = side;
-    ihdr.height = side;
-    ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-    spng_set_ihdr(ctx, &ihdr);
-    int status = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-    size_t size = 0;
-    int error = 0;
-    void *png = spng_get_png_buffer(ctx, &size, &error);
-    spng_ctx_free(ctx);
-    if (status != 0 || png == nullptr)
-        throw std::runtime_error("cannot encode the large picture");
-    std::string result(static_cast<char *>(png), size);
-    std::free(png);
-    return result;
+    return testkit::encode_png(recipe);
 }
 
 // 0: the corpus thumbnail, 1: the 4096 x 4096 picture; each made once.
@@ -104,9 +95,33 @@ void BM_DTLoad(benchmark::State &state)
     open_libraries();
     std::string data = picture(static_cast<int>(state.range(0)));
     for (auto _ : state) {
+        platform_forget_decoded_pictures(); // a first decode each time
         void *buffer = DTLoad(&data[0], static_cast<uint32_t>(data.size()));
         if (buffer == nullptr)
             state.SkipWithError("DTLoad gave no picture");
+        benchmark::DoNotOptimize(buffer);
+        FreeVec(buffer);
+    }
+}
+
+void BM_ViewingFlow(benchmark::State &state)
+{
+    open_libraries();
+    std::string data = picture(static_cast<int>(state.range(0)));
+    bool forget_each = state.range(1) != 0;
+    void *block = &data[0];
+    uint32_t size = static_cast<uint32_t>(data.size());
+    for (auto _ : state) {
+        platform_forget_decoded_pictures();
+        void *buffer = DTLoad(block, size);
+        if (forget_each)
+            platform_forget_decoded_pictures();
+        uint32_t width = DT_width(block, size);
+        if (forget_each)
+            platform_forget_decoded_pictures();
+        uint32_t height = DT_height(block, size);
+        if (buffer == nullptr || width == 0 || height == 0)
+            state.SkipWithError("no picture");
         benchmark::DoNotOptimize(buffer);
         FreeVec(buffer);
     }
@@ -133,6 +148,8 @@ void BM_SpngAlone(benchmark::State &state)
 // 0: the corpus thumbnail, 1: the 4096 x 4096 picture.
 BENCHMARK(BM_SpngAlone)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DTLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+// Second argument: 0 remembered, 1 forgotten before each routine.
+BENCHMARK(BM_ViewingFlow)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

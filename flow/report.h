@@ -8,7 +8,8 @@
 // a failing step can end with it.
 bool report_problem(const char *path, const char *problem);
 
-// Why the member in block does not give a picture to show.
+// Why the member in block does not give a picture to show (defined with the
+// picture routines, picture/problem.cpp).
 const char *picture_problem(void *block, uint32_t size);
 
 #endif

@@ -21,4 +21,11 @@ void *DTLoad(void *block, uint32_t size);
 uint32_t DT_width(void *block, uint32_t size);
 uint32_t DT_height(void *block, uint32_t size);
 
+// Why the picture in block gives no PictureBuffer or no size, in a few words
+// fit for a message ("its thumbnail is not a picture that can be decoded",
+// ...); for diagnostics after a failure, never on the viewing path itself.
+// Decodes through DT_width and DT_height and asks dos.library's IoErr why
+// they failed, so DOSBase must be open.
+const char *picture_problem(void *block, uint32_t size);
+
 #endif

@@ -94,6 +94,7 @@ void platform_reset()
     c.allocations_left = -1;
     c.recording = false;
     c.lines.clear();
+    platform_forget_decoded_pictures();
 }
 
 void platform_set_library_missing(const char *name, bool missing)

@@ -59,6 +59,10 @@ void platform_xad_named_temporaries(bool named);
 void platform_xad_direct_zip_listing(bool on);
 long platform_xad_direct_zip_listings();
 
+// Makes datatypes.library forget the last picture it decoded, so that the
+// next layout decodes again (for benchmarks of a first decode).
+void platform_forget_decoded_pictures();
+
 // Datatype objects made and not yet disposed of.
 long platform_live_objects();
 

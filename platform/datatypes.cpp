@@ -7,20 +7,27 @@
 // BitMapHeader. DTM_PROCLAYOUT decodes the picture into the object's
 // true-colour BitMap, unless the header names a picture too large to hold;
 // then the object keeps its header and never has a bitmap. Damaged data
-// gives no bitmap either. DisposeDTObject releases the object, its bitmap
-// and its pixels.
+// gives no bitmap either. DisposeDTObject releases the object and its
+// bitmap; the pixels go with the last of the object and the class's memory
+// of the last picture decoded (see Decoded below).
 #include "platform/datatypes.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <string_view>
 #include <unordered_set>
 
 #include "platform/control.h"
 #include "platform/decoders/decoder.h"
+#include "platform/dos.h"
 #include "platform/internal.h"
+
+typedef std::shared_ptr<uint32_t> Pixels;
 
 struct DTObject {
     const platform::Decoder *decoder;
@@ -30,11 +37,62 @@ struct DTObject {
     bool size_allowed;    // the picture may be decoded at all
     bool laid_out;        // DTM_PROCLAYOUT has run (successfully or not)
     bool has_bitmap;      // bitmap holds the decoded picture
-    struct BitMap bitmap; // Planes[0]: our pixels, released with the object
+    LONG problem;         // IoErr code of a failed layout
+    Pixels pixels;        // what bitmap.Planes[0] points at
+    struct BitMap bitmap; // Planes[0]: the pixels
 };
 
 namespace
 {
+
+// The last picture laid out: its source by address, size and a hash of its
+// bytes, and the outcome, pixels or the code of a failure that would come
+// again (never a failed allocation).
+struct Decoded {
+    std::mutex lock;
+    const uint8_t *address = nullptr;
+    size_t size = 0;
+    size_t hash = 0;
+    LONG problem = 0;
+    Pixels pixels;
+};
+
+Decoded &last_decoded()
+{
+    static Decoded *instance = new Decoded;
+    return *instance;
+}
+
+size_t hash_of(const uint8_t *data, size_t size)
+{
+    return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char *>(data), size));
+}
+
+// The remembered outcome for the object's source, if it is the same.
+bool recall(const DTObject *o, LONG *problem, Pixels *pixels)
+{
+    Decoded &last = last_decoded();
+    std::lock_guard<std::mutex> hold(last.lock);
+    if (last.address != o->source || last.size != o->source_size ||
+        last.hash != hash_of(o->source, o->source_size))
+        return false;
+    *problem = last.problem;
+    *pixels = last.pixels;
+    return true;
+}
+
+void remember(const DTObject *o, LONG problem, const Pixels &pixels)
+{
+    if (problem == ERROR_NO_FREE_STORE)
+        return; // may well succeed next time
+    Decoded &last = last_decoded();
+    std::lock_guard<std::mutex> hold(last.lock);
+    last.address = o->source;
+    last.size = o->source_size;
+    last.hash = hash_of(o->source, o->source_size);
+    last.problem = problem;
+    last.pixels = pixels;
+}
 
 // Decoders, asked in this order.
 const platform::Decoder *const decoders[] = {&platform::png_decoder, &platform::jpeg_decoder};
@@ -134,19 +192,38 @@ void fill_header(struct BitMapHeader *header, platform::PictureSize size)
     header->bmh_PageHeight = static_cast<WORD>(size.height > 0x7FFF ? 0x7FFF : size.height);
 }
 
-// A new object for the source, or null: no decoder, unreadable header, a size
-// the header cannot carry, or no memory.
+// Why the source gives no object, or 0: no decoder, an unreadable header or
+// one naming a size a BitMapHeader cannot carry. A source that starts in a
+// block from AllocVec must end in it too.
+LONG source_problem(const Source &source, const platform::Decoder **decoder, platform::PictureSize *size)
+{
+    size_t room = 0;
+    if (platform::block_room(source.address, &room) && source.size > room)
+        return DTERROR_BEYOND_BLOCK;
+    *decoder = decoder_for(source);
+    if (*decoder == nullptr)
+        return DTERROR_UNKNOWN_DATATYPE;
+    LONG problem = (*decoder)->read_size(source.address, source.size, size);
+    if (problem != 0)
+        return problem;
+    if (size->width == 0 || size->height == 0)
+        return DTERROR_INVALID_DATA;
+    if (size->width > 0xFFFF || size->height > 0xFFFF)
+        return ERROR_OBJECT_TOO_LARGE;
+    return 0;
+}
+
+// A new object for the source, or null with IoErr set.
 DTObject *make_object(const Source &source)
 {
-    const platform::Decoder *decoder = decoder_for(source);
+    const platform::Decoder *decoder = nullptr;
     platform::PictureSize size = {};
-    if (decoder == nullptr || !decoder->read_size(source.address, source.size, &size))
+    LONG problem = source_problem(source, &decoder, &size);
+    void *memory = problem == 0 ? platform::allocate(sizeof(DTObject)) : nullptr;
+    if (memory == nullptr) {
+        platform::set_io_error(problem != 0 ? problem : ERROR_NO_FREE_STORE);
         return nullptr;
-    if (size.width == 0 || size.height == 0 || size.width > 0xFFFF || size.height > 0xFFFF)
-        return nullptr;
-    void *memory = platform::allocate(sizeof(DTObject));
-    if (memory == nullptr)
-        return nullptr;
+    }
     DTObject *o = new (memory) DTObject{};
     o->decoder = decoder;
     o->source = source.address;
@@ -157,29 +234,50 @@ DTObject *make_object(const Source &source)
     return o;
 }
 
-// Decodes the picture into the object's bitmap. True when it has one.
-bool lay_out(DTObject *o)
+// The object's picture decoded into fresh pixels, or the code of why not.
+LONG decode(const DTObject *o, Pixels *pixels)
 {
-    if (o->laid_out)
-        return o->has_bitmap;
-    o->laid_out = true;
-    if (!o->size_allowed)
-        return false;
     platform::PictureSize size = {o->header.bmh_Width, o->header.bmh_Height};
     // Counted like every allocation for the program, but not zero-filled:
     // the decoder writes every pixel or the pixels are dropped.
     size_t bytes = static_cast<size_t>(size.width) * size.height * 4;
-    uint32_t *pixels = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
-    if (pixels == nullptr)
-        return false;
-    if (!o->decoder->decode(o->source, o->source_size, size, pixels)) {
-        std::free(pixels);
+    uint32_t *memory = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
+    if (memory == nullptr)
+        return ERROR_NO_FREE_STORE;
+    Pixels decoded(memory, std::free);
+    LONG problem = o->decoder->decode(o->source, o->source_size, size, memory);
+    if (problem == 0)
+        *pixels = decoded;
+    return problem;
+}
+
+// The pixels for the object, from the last picture laid out when its source
+// is the same, else decoded; the code of a failure otherwise.
+LONG pixels_for(const DTObject *o, Pixels *pixels)
+{
+    LONG problem = 0;
+    if (recall(o, &problem, pixels))
+        return problem;
+    problem = decode(o, pixels);
+    remember(o, problem, *pixels);
+    return problem;
+}
+
+// Gives the object its bitmap. True when it has one; IoErr tells why not.
+bool lay_out(DTObject *o)
+{
+    if (!o->laid_out) {
+        o->laid_out = true;
+        o->problem = o->size_allowed ? pixels_for(o, &o->pixels) : ERROR_OBJECT_TOO_LARGE;
+    }
+    if (o->problem != 0 || o->pixels == nullptr) {
+        platform::set_io_error(o->problem != 0 ? o->problem : DTERROR_INVALID_DATA);
         return false;
     }
-    o->bitmap.BytesPerRow = static_cast<UWORD>(size.width * 4);
-    o->bitmap.Rows = static_cast<UWORD>(size.height);
+    o->bitmap.BytesPerRow = static_cast<UWORD>(o->header.bmh_Width * 4);
+    o->bitmap.Rows = o->header.bmh_Height;
     o->bitmap.Depth = 32;
-    o->bitmap.Planes[0] = reinterpret_cast<PLANEPTR>(pixels);
+    o->bitmap.Planes[0] = reinterpret_cast<PLANEPTR>(o->pixels.get());
     o->has_bitmap = true;
     return true;
 }
@@ -204,6 +302,15 @@ bool picture_size_allowed(PictureSize size)
 
 } // namespace platform
 
+void platform_forget_decoded_pictures()
+{
+    Decoded &last = last_decoded();
+    std::lock_guard<std::mutex> hold(last.lock);
+    last.address = nullptr;
+    last.size = 0;
+    last.pixels.reset();
+}
+
 long platform_live_objects()
 {
     LiveObjects &live = live_objects();
@@ -217,7 +324,11 @@ Object *LVO_NewDTObjectA(struct Library *base, APTR name, const struct TagItem *
         return nullptr;
     const char *shown = name != nullptr ? static_cast<const char *>(name) : "(null)";
     Source source;
-    DTObject *o = read_attributes(attrs, &source) ? make_object(source) : nullptr;
+    DTObject *o = nullptr;
+    if (read_attributes(attrs, &source))
+        o = make_object(source);
+    else
+        platform::set_io_error(DTERROR_UNKNOWN_DATATYPE);
     if (o != nullptr)
         platform::journal("NewDTObjectA %s", shown);
     else
@@ -235,7 +346,6 @@ void LVO_DisposeDTObject(struct Library *base, Object *o)
     }
     platform::journal("DisposeDTObject");
     remove_object(o);
-    std::free(o->bitmap.Planes[0]);
     o->~DTObject();
     platform::release(o);
 }

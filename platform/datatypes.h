@@ -7,6 +7,20 @@
 // GetDTAttrsA. Both belong to the object and die with DisposeDTObject.
 // Pictures too large to hold are refused from their header alone: no
 // object, or a header and no bitmap.
+//
+// A source that starts inside a block from AllocVec must end inside it: a
+// size running past the block's end gives no object (the block was filled
+// for a smaller picture, so its data changed while it was being read).
+//
+// The class keeps the last picture it decoded, keyed by the source's
+// address, size and content: laying out an object of the same source again
+// takes its pixels (or its failure) from there instead of decoding anew.
+// Every call is journalled as if it had done the work.
+//
+// When NewDTObjectA gives no object, or DTM_PROCLAYOUT gives no bitmap,
+// IoErr (dos.library) tells why: one of the codes below, or dos.library's
+// ERROR_NO_FREE_STORE (memory ran out) and ERROR_OBJECT_TOO_LARGE (the
+// header names a picture beyond PICTURE_MAX_PIXELS).
 #ifndef QUILLPEEK_PLATFORM_DATATYPES_H
 #define QUILLPEEK_PLATFORM_DATATYPES_H
 
@@ -79,6 +93,19 @@ enum : ULONG {
 // since a BitMapHeader cannot carry them.
 enum : ULONG {
     PICTURE_MAX_PIXELS = 16u * 1024u * 1024u,
+};
+
+// Codes of IoErr after a failed NewDTObjectA or DTM_PROCLAYOUT.
+enum : LONG {
+    DTERROR_UNKNOWN_DATATYPE = 2000, // no decoder knows the data
+    DTERROR_NOT_ENOUGH_DATA = 2007,  // the data ends before the picture does
+    DTERROR_INVALID_DATA = 2008,     // the data is damaged
+    // The platform's own: one of the work budgets of platform/limits.h was
+    // reached, or the source does not fit its block.
+    DTERROR_WORK_LIMIT = 2100,     // limits::jpeg_decode_work
+    DTERROR_MEMORY_LIMIT = 2101,   // limits::jpeg_decode_memory
+    DTERROR_METADATA_LIMIT = 2102, // limits::picture_metadata_bytes
+    DTERROR_BEYOND_BLOCK = 2103,   // the source runs past the end of its block
 };
 
 Object *LVO_NewDTObjectA(struct Library *base, APTR name, const struct TagItem *attrs);

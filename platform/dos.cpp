@@ -225,8 +225,39 @@ STRPTR LVO_FilePart(struct Library *base, CONST_STRPTR path)
     return const_cast<STRPTR>(part);
 }
 
+namespace
+{
+
+// The secondary result, one per thread as one per process on the system.
+thread_local LONG io_error = 0;
+
+} // namespace
+
+LONG LVO_IoErr(struct Library *base)
+{
+    if (!platform::library_ready(base, "dos.library", "IoErr"))
+        return 0;
+    platform::journal("IoErr -> %ld", static_cast<long>(io_error));
+    return io_error;
+}
+
+LONG LVO_SetIoErr(struct Library *base, LONG code)
+{
+    if (!platform::library_ready(base, "dos.library", "SetIoErr"))
+        return 0;
+    platform::journal("SetIoErr %ld", static_cast<long>(code));
+    return platform::set_io_error(code);
+}
+
 namespace platform
 {
+
+LONG set_io_error(LONG code)
+{
+    LONG previous = io_error;
+    io_error = code;
+    return previous;
+}
 
 std::string host_path(const char *path)
 {

@@ -36,6 +36,17 @@ BPTR LVO_CreateDir(struct Library *base, CONST_STRPTR name);
 void LVO_UnLock(struct Library *base, BPTR lock);
 // The text after the last '/' or ':' of path, or the whole of it.
 STRPTR LVO_FilePart(struct Library *base, CONST_STRPTR path);
+// The process's secondary result: the code the last failing call of a
+// library left for its caller (0 when none did). Calls that succeed leave it
+// as it was; SetIoErr stores a code and returns the one it replaces.
+LONG LVO_IoErr(struct Library *base);
+LONG LVO_SetIoErr(struct Library *base, LONG code);
+
+// Codes of IoErr that the libraries set.
+enum : LONG {
+    ERROR_NO_FREE_STORE = 103,
+    ERROR_OBJECT_TOO_LARGE = 207,
+};
 
 inline struct RDArgs *ReadArgs(CONST_STRPTR tmpl, IPTR *array, struct RDArgs *args)
 {
@@ -56,6 +67,14 @@ inline void UnLock(BPTR lock)
 inline STRPTR FilePart(CONST_STRPTR path)
 {
     return LVO_FilePart(DOSBase, path);
+}
+inline LONG IoErr()
+{
+    return LVO_IoErr(DOSBase);
+}
+inline LONG SetIoErr(LONG code)
+{
+    return LVO_SetIoErr(DOSBase, code);
 }
 
 #endif

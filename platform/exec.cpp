@@ -3,8 +3,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <mutex>
-#include <unordered_set>
 
 #include "platform/control.h"
 #include "platform/internal.h"
@@ -65,11 +66,12 @@ struct Library *open_entry(LibraryEntry *entry, ULONG version)
     return &entry->base;
 }
 
-// Blocks handed out by AllocVec and not yet freed. Held from a pointer that
-// is never destroyed, so blocks the program keeps to its end stay reachable.
+// Blocks handed out by AllocVec and not yet freed, by start address, with
+// their sizes. Held from a pointer that is never destroyed, so blocks the
+// program keeps to its end stay reachable.
 struct LiveBlocks {
     std::mutex lock;
-    std::unordered_set<void *> blocks;
+    std::map<uintptr_t, size_t> blocks;
 };
 
 LiveBlocks &live_blocks()
@@ -132,6 +134,21 @@ void release(void *block)
     std::free(block);
 }
 
+bool block_room(const void *address, size_t *room)
+{
+    uintptr_t at = reinterpret_cast<uintptr_t>(address);
+    LiveBlocks &live = live_blocks();
+    std::lock_guard<std::mutex> hold(live.lock);
+    auto after = live.blocks.upper_bound(at);
+    if (after == live.blocks.begin())
+        return false;
+    auto block = std::prev(after);
+    if (at - block->first >= block->second)
+        return false;
+    *room = block->second - (at - block->first);
+    return true;
+}
+
 } // namespace platform
 
 APTR AllocVec(ULONG byteSize, ULONG attributes)
@@ -145,7 +162,7 @@ APTR AllocVec(ULONG byteSize, ULONG attributes)
     if (block != nullptr) {
         LiveBlocks &live = live_blocks();
         std::lock_guard<std::mutex> hold(live.lock);
-        live.blocks.insert(block);
+        live.blocks.emplace(reinterpret_cast<uintptr_t>(block), byteSize);
     }
     return block;
 }
@@ -158,7 +175,7 @@ void FreeVec(APTR memoryBlock)
     LiveBlocks &live = live_blocks();
     {
         std::lock_guard<std::mutex> hold(live.lock);
-        if (live.blocks.erase(memoryBlock) == 0) {
+        if (live.blocks.erase(reinterpret_cast<uintptr_t>(memoryBlock)) == 0) {
             platform::journal("FreeVec FAULT not a block of AllocVec");
             return;
         }

@@ -25,11 +25,20 @@ bool library_ready(const struct Library *base, const char *library, const char *
 void *allocate(size_t size);
 void release(void *block);
 
+// Whether address lies inside a live block from AllocVec; if so, room is set
+// to the bytes from address to the block's end. Other memory (the stack, a
+// caller's own buffers) is not known here and gives false.
+bool block_room(const void *address, size_t *room);
+
 // Whether the named library is made missing by the test controls.
 bool library_missing(const char *name);
 
 // Whether the next allocation is allowed by the failure control (counts it).
 bool allocation_allowed();
+
+// Sets the process's secondary result (dos.library's IoErr) for a library
+// call that fails; returns the code it replaces.
+LONG set_io_error(LONG code);
 
 // A path with the "T:" assign resolved to the user's temporary directory.
 std::string host_path(const char *path);

@@ -12,6 +12,7 @@
 #ifndef QUILLPEEK_PLATFORM_LIMITS_H
 #define QUILLPEEK_PLATFORM_LIMITS_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace platform::limits
@@ -46,6 +47,33 @@ constexpr uint64_t archive_extract_unpacked = uint64_t(512) << 20;
 constexpr uint64_t archive_file_member = uint64_t(64) << 20;
 
 // --- Pictures (datatypes.library and its decoders) ---
+//
+// The size of a picture is bound by PICTURE_MAX_PIXELS (platform/datatypes.h),
+// checked from its header before any pixel memory is taken. What a source
+// may make a decoder do beyond that is bound here; each reached budget makes
+// the decode fail with the IoErr code named beside it.
+
+// The work of one JPEG decode, in pixel scans: the picture's pixels times
+// the scans that pass over them. A progressive picture is read scan by scan,
+// and a source may repeat scans up to libjpeg's cap of 1000; real pictures
+// use about ten. 300 million lets a 4096 x 4096 picture have 17 scans and a
+// 1000 x 1000 one 300. DTERROR_WORK_LIMIT, checked as each scan begins.
+constexpr uint64_t jpeg_decode_work = 300u * 1000u * 1000u;
+
+// The memory libjpeg may take for one decode (its max_memory_to_use): a
+// progressive picture holds all its coefficients, 2 bytes per pixel of each
+// component. 64 MiB holds a 4096 x 4096 picture in 4:2:0 (48 MiB).
+// DTERROR_MEMORY_LIMIT, checked before the first scan is read.
+constexpr long jpeg_decode_memory = 64l * 1024 * 1024;
+
+// The bytes of metadata a picture may carry: a JPEG's APPn and COM segments
+// in all (skipped, never saved; a source carrying more is refused from its
+// header before libjpeg reads it), and the chunks libspng keeps of a PNG
+// (text and the like). Real pictures carry EXIF, XMP and ICC profiles of a
+// few hundred KiB at most. No single PNG chunk but the image data may be
+// larger than png_chunk_bytes. DTERROR_METADATA_LIMIT.
+constexpr size_t picture_metadata_bytes = 16u * 1024u * 1024u;
+constexpr size_t png_chunk_bytes = 4u * 1024u * 1024u;
 
 } // namespace platform::limits
 

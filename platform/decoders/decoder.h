@@ -4,14 +4,18 @@
 //  - recognises: whether the bytes begin with the format's signature. Looks
 //    at the first bytes only; never allocates.
 //  - read_size: the picture's width and height from its header alone, with
-//    no pixel memory taken. False when the header is missing, damaged or
-//    not one the decoder can decode.
+//    no pixel memory taken. Fails when the header is missing, damaged or not
+//    one the decoder can decode.
 //  - decode: the whole picture into pixels, a buffer the caller owns of
 //    exactly width x height 32-bit words (the size read_size gave), rows
 //    from the top with no gaps, each pixel 0xAARRGGBB in host order, alpha
-//    0xFF where the picture has none. True only when every pixel came from
-//    the data; on false the buffer's contents are meaningless and the caller
-//    discards them.
+//    0xFF where the picture has none. Succeeds only when every pixel came
+//    from the data; on failure the buffer's contents are meaningless and the
+//    caller discards them.
+// read_size and decode return 0 on success, else the IoErr code that says
+// why (platform/datatypes.h): DTERROR_INVALID_DATA, DTERROR_NOT_ENOUGH_DATA,
+// ERROR_NO_FREE_STORE, or the code of the budget of platform/limits.h that
+// was reached.
 //
 // The decoders only read the bytes they are given (never beyond size) and
 // keep no reference to them or to the buffer once they return. Whatever a
@@ -37,8 +41,8 @@ struct PictureSize {
 struct Decoder {
     const char *format; // "png", "jpeg": for the journal
     bool (*recognises)(const uint8_t *data, size_t size);
-    bool (*read_size)(const uint8_t *data, size_t size, PictureSize *size_out);
-    bool (*decode)(const uint8_t *data, size_t size, PictureSize size_of_picture, uint32_t *pixels);
+    int32_t (*read_size)(const uint8_t *data, size_t size, PictureSize *size_out);
+    int32_t (*decode)(const uint8_t *data, size_t size, PictureSize size_of_picture, uint32_t *pixels);
 };
 
 extern const Decoder png_decoder;

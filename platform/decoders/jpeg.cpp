@@ -4,6 +4,11 @@
 // libjpeg reports errors through its error manager; ours jumps back to the
 // call that began the work (setjmp/longjmp), so no error ends the process.
 // Functions that call setjmp hold no C++ objects with destructors.
+//
+// The budgets of platform/limits.h: the metadata is counted before libjpeg
+// sees the data, libjpeg's own memory is its max_memory_to_use, and the
+// work (scans times pixels) is checked by the progress monitor, which
+// libjpeg calls while it reads each scan.
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +17,10 @@
 
 #include <jerror.h>
 
+#include "platform/datatypes.h"
 #include "platform/decoders/decoder.h"
+#include "platform/dos.h"
+#include "platform/limits.h"
 
 namespace platform
 {
@@ -21,17 +29,35 @@ namespace
 
 // A progressive picture may not take more scans than this: each scan costs a
 // pass over the whole picture, and real pictures use about ten.
-const int max_scans = 1000;
+const uint64_t max_scans = 1000;
 
 struct ErrorManager {
     struct jpeg_error_mgr manager; // first, so that cinfo->err is ours
     jmp_buf escape;
-    bool damaged; // a warning that means pixels are missing or wrong
+    int32_t problem; // the IoErr code of the first error or damaging warning
+    uint64_t pixels; // of the picture, for the work budget
 };
+
+// The IoErr code for one of libjpeg's errors.
+int32_t error_code(int msg_code)
+{
+    switch (msg_code) {
+    case JERR_OUT_OF_MEMORY:
+        return ERROR_NO_FREE_STORE;
+    case JERR_NO_BACKING_STORE: // what max_memory_to_use leads to
+        return DTERROR_MEMORY_LIMIT;
+    case JERR_INPUT_EMPTY:
+        return DTERROR_NOT_ENOUGH_DATA;
+    default:
+        return DTERROR_INVALID_DATA;
+    }
+}
 
 [[noreturn]] void on_error(j_common_ptr cinfo)
 {
     ErrorManager *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
+    if (errors->problem == 0)
+        errors->problem = error_code(cinfo->err->msg_code);
     longjmp(errors->escape, 1);
 }
 
@@ -44,12 +70,16 @@ void on_message(j_common_ptr cinfo, int level)
     ErrorManager *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
     switch (cinfo->err->msg_code) {
     case JWRN_JPEG_EOF:
+        if (errors->problem == 0)
+            errors->problem = DTERROR_NOT_ENOUGH_DATA;
+        break;
     case JWRN_HIT_MARKER:
     case JWRN_MUST_RESYNC:
     case JWRN_HUFF_BAD_CODE:
     case JWRN_ARITH_BAD_CODE:
     case JWRN_NOT_SEQUENTIAL:
-        errors->damaged = true;
+        if (errors->problem == 0)
+            errors->problem = DTERROR_INVALID_DATA;
         break;
     default:
         break;
@@ -57,10 +87,18 @@ void on_message(j_common_ptr cinfo, int level)
     cinfo->err->num_warnings++;
 }
 
+// Ends the decode once the scans begun so far, each over the whole picture,
+// exceed the work budget (or libjpeg's own cap on scans).
 void on_progress(j_common_ptr cinfo)
 {
-    if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > max_scans)
-        on_error(cinfo);
+    if (!cinfo->is_decompressor)
+        return;
+    ErrorManager *errors = reinterpret_cast<ErrorManager *>(cinfo->err);
+    uint64_t scans = static_cast<uint64_t>(reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number);
+    if (scans > max_scans || scans * errors->pixels > limits::jpeg_decode_work) {
+        errors->problem = DTERROR_WORK_LIMIT;
+        longjmp(errors->escape, 1);
+    }
 }
 
 void set_up(struct jpeg_decompress_struct *cinfo, ErrorManager *errors, struct jpeg_progress_mgr *progress)
@@ -68,8 +106,48 @@ void set_up(struct jpeg_decompress_struct *cinfo, ErrorManager *errors, struct j
     cinfo->err = jpeg_std_error(&errors->manager);
     errors->manager.error_exit = on_error;
     errors->manager.emit_message = on_message;
-    errors->damaged = false;
+    errors->problem = 0;
+    errors->pixels = 0;
     progress->progress_monitor = on_progress;
+}
+
+// Begins the work on the bytes: created, with the memory budget, reading
+// from memory. Call after setjmp.
+void begin(struct jpeg_decompress_struct *cinfo, struct jpeg_progress_mgr *progress, const uint8_t *data,
+           size_t size)
+{
+    jpeg_create_decompress(cinfo);
+    cinfo->mem->max_memory_to_use = limits::jpeg_decode_memory;
+    cinfo->progress = progress;
+    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+}
+
+// The bytes of the APPn and COM segments of the data, counted up to just
+// past the budget. Each marker segment states its length; entropy-coded data
+// runs to the next 0xFF that is not a stuffed zero or a restart marker.
+size_t metadata_bytes(const uint8_t *data, size_t size)
+{
+    size_t total = 0;
+    for (size_t at = 2; at + 4 <= size && total <= limits::picture_metadata_bytes;) {
+        const void *next = std::memchr(data + at, 0xFF, size - at);
+        if (next == nullptr)
+            break;
+        at = static_cast<size_t>(static_cast<const uint8_t *>(next) - data);
+        if (at + 4 > size)
+            break;
+        uint8_t marker = data[at + 1];
+        if (marker == 0xD9) // end of image
+            break;
+        if (marker == 0x00 || marker == 0x01 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += marker == 0xFF ? 1 : 2;
+            continue;
+        }
+        size_t length = static_cast<size_t>(data[at + 2]) << 8 | data[at + 3];
+        if ((marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE)
+            total += length;
+        at += 2 + length;
+    }
+    return total;
 }
 
 bool recognises_jpeg(const uint8_t *data, size_t size)
@@ -83,8 +161,10 @@ bool colour_space_supported(J_COLOR_SPACE space)
            space == JCS_YCCK;
 }
 
-bool read_jpeg_size(const uint8_t *data, size_t size, PictureSize *size_out)
+int32_t read_jpeg_size(const uint8_t *data, size_t size, PictureSize *size_out)
 {
+    if (metadata_bytes(data, size) > limits::picture_metadata_bytes)
+        return DTERROR_METADATA_LIMIT;
     struct jpeg_decompress_struct cinfo;
     ErrorManager errors;
     struct jpeg_progress_mgr progress = {};
@@ -92,17 +172,15 @@ bool read_jpeg_size(const uint8_t *data, size_t size, PictureSize *size_out)
     set_up(&cinfo, &errors, &progress);
     if (setjmp(errors.escape) != 0) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return errors.problem;
     }
-    jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    begin(&cinfo, &progress, data, size);
     bool read =
         jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK && colour_space_supported(cinfo.jpeg_color_space);
     if (read)
         *size_out = PictureSize{cinfo.image_width, cinfo.image_height};
     jpeg_destroy_decompress(&cinfo);
-    return read;
+    return read ? 0 : errors.problem != 0 ? errors.problem : DTERROR_INVALID_DATA;
 }
 
 // One row of CMYK samples into 0xAARRGGBB words in place. With an Adobe
@@ -124,24 +202,23 @@ void cmyk_to_argb(uint32_t *row, uint32_t width, bool inverted)
     }
 }
 
-bool decode_jpeg(const uint8_t *data, size_t size, PictureSize picture, uint32_t *pixels)
+int32_t decode_jpeg(const uint8_t *data, size_t size, PictureSize picture, uint32_t *pixels)
 {
     struct jpeg_decompress_struct cinfo;
     ErrorManager errors;
     struct jpeg_progress_mgr progress = {};
     std::memset(&cinfo, 0, sizeof cinfo);
     set_up(&cinfo, &errors, &progress);
+    errors.pixels = static_cast<uint64_t>(picture.width) * picture.height;
     if (setjmp(errors.escape) != 0) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return errors.problem;
     }
-    jpeg_create_decompress(&cinfo);
-    cinfo.progress = &progress;
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    begin(&cinfo, &progress, data, size);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK || cinfo.image_width != picture.width ||
         cinfo.image_height != picture.height || !colour_space_supported(cinfo.jpeg_color_space)) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DTERROR_INVALID_DATA;
     }
     bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -154,7 +231,7 @@ bool decode_jpeg(const uint8_t *data, size_t size, PictureSize picture, uint32_t
     if (cinfo.output_width != picture.width || cinfo.output_height != picture.height ||
         cinfo.output_components != 4) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DTERROR_INVALID_DATA;
     }
     while (cinfo.output_scanline < cinfo.output_height) {
         uint32_t *row = pixels + static_cast<size_t>(cinfo.output_scanline) * picture.width;
@@ -168,7 +245,9 @@ bool decode_jpeg(const uint8_t *data, size_t size, PictureSize picture, uint32_t
     if (complete)
         jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    return complete && !errors.damaged;
+    if (errors.problem != 0)
+        return errors.problem;
+    return complete ? 0 : DTERROR_NOT_ENOUGH_DATA;
 }
 
 } // namespace

@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "platform/datatypes.h"
 #include "platform/decoders/decoder.h"
+#include "platform/dos.h"
+#include "platform/limits.h"
 
 namespace platform
 {
@@ -12,11 +15,6 @@ namespace
 {
 
 const uint8_t png_signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-// No single chunk and no stored chunk data may take more than these; the
-// image data itself is streamed and not bound by them.
-const size_t chunk_size_limit = 4u * 1024u * 1024u;
-const size_t chunk_cache_limit = 8u * 1024u * 1024u;
 
 bool recognises_png(const uint8_t *data, size_t size)
 {
@@ -29,7 +27,7 @@ spng_ctx *open_png(const uint8_t *data, size_t size)
     spng_ctx *ctx = spng_ctx_new(0);
     if (ctx == nullptr)
         return nullptr;
-    if (spng_set_chunk_limits(ctx, chunk_size_limit, chunk_cache_limit) != 0 ||
+    if (spng_set_chunk_limits(ctx, limits::png_chunk_bytes, limits::picture_metadata_bytes) != 0 ||
         spng_set_png_buffer(ctx, data, size) != 0) {
         spng_ctx_free(ctx);
         return nullptr;
@@ -37,17 +35,34 @@ spng_ctx *open_png(const uint8_t *data, size_t size)
     return ctx;
 }
 
-bool read_png_size(const uint8_t *data, size_t size, PictureSize *size_out)
+// The IoErr code for one of libspng's errors.
+int32_t png_error(int error)
+{
+    switch (error) {
+    case 0:
+        return 0;
+    case SPNG_EMEM:
+        return ERROR_NO_FREE_STORE;
+    case SPNG_EOF:
+        return DTERROR_NOT_ENOUGH_DATA;
+    case SPNG_ECHUNK_LIMITS:
+        return DTERROR_METADATA_LIMIT;
+    default:
+        return DTERROR_INVALID_DATA;
+    }
+}
+
+int32_t read_png_size(const uint8_t *data, size_t size, PictureSize *size_out)
 {
     spng_ctx *ctx = open_png(data, size);
     if (ctx == nullptr)
-        return false;
+        return ERROR_NO_FREE_STORE;
     struct spng_ihdr ihdr = {};
-    bool read = spng_get_ihdr(ctx, &ihdr) == 0;
+    int error = spng_get_ihdr(ctx, &ihdr);
     spng_ctx_free(ctx);
-    if (read)
+    if (error == 0)
         *size_out = PictureSize{ihdr.width, ihdr.height};
-    return read;
+    return png_error(error);
 }
 
 // RGBA bytes, as libspng delivers them, into 0xAARRGGBB words in place:
@@ -83,49 +98,55 @@ void rgba_to_argb(uint32_t *pixels, size_t count)
 // Decodes row by row into the rows of pixels, each row of a picture that is
 // not interlaced turned into words while it is still in the cache. The rows
 // of an interlaced picture fill over several passes and are turned at the
-// end. False unless the whole picture was decoded.
-bool decode_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels, bool interlaced)
+// end. 0 when the whole picture was decoded, else libspng's error.
+int decode_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels, bool interlaced)
 {
     size_t row_bytes = static_cast<size_t>(picture.width) * 4;
-    if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0)
-        return false;
-    int status = 0;
+    int status =
+        spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (status != 0)
+        return status;
     struct spng_row_info row = {};
     while ((status = spng_get_row_info(ctx, &row)) == 0) {
         if (row.row_num >= picture.height)
-            return false;
+            return SPNG_EINTERNAL;
         uint32_t *out = pixels + static_cast<size_t>(row.row_num) * picture.width;
         status = spng_decode_row(ctx, out, row_bytes);
         if (status != 0 && status != SPNG_EOI)
-            return false;
+            return status;
         if (!interlaced)
             rgba_to_argb(out, picture.width);
         if (status == SPNG_EOI)
             break;
     }
     if (status != SPNG_EOI)
-        return false;
+        return status != 0 ? status : SPNG_EINTERNAL;
     if (interlaced)
         rgba_to_argb(pixels, static_cast<size_t>(picture.width) * picture.height);
-    return true;
+    return 0;
 }
 
-bool decode_png(const uint8_t *data, size_t size, PictureSize picture, uint32_t *pixels)
+int32_t decode_png(const uint8_t *data, size_t size, PictureSize picture, uint32_t *pixels)
 {
     spng_ctx *ctx = open_png(data, size);
     if (ctx == nullptr)
-        return false;
+        return ERROR_NO_FREE_STORE;
     size_t needed = 0;
     struct spng_ihdr ihdr = {};
     // The image limits repeat the class's own, so that libspng itself never
     // works on a picture larger than the buffer it was given.
-    bool decoded = spng_set_image_limits(ctx, 16383, 65535) == 0 && spng_get_ihdr(ctx, &ihdr) == 0 &&
-                   ihdr.width == picture.width && ihdr.height == picture.height &&
-                   spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &needed) == 0 &&
-                   needed == static_cast<size_t>(picture.width) * picture.height * 4 &&
-                   decode_rows(ctx, picture, pixels, ihdr.interlace_method != SPNG_INTERLACE_NONE);
+    int error = spng_set_image_limits(ctx, 16383, 65535);
+    if (error == 0)
+        error = spng_get_ihdr(ctx, &ihdr);
+    if (error == 0)
+        error = spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &needed);
+    if (error == 0 && (ihdr.width != picture.width || ihdr.height != picture.height ||
+                       needed != static_cast<size_t>(picture.width) * picture.height * 4))
+        error = SPNG_EINTERNAL;
+    if (error == 0)
+        error = decode_rows(ctx, picture, pixels, ihdr.interlace_method != SPNG_INTERLACE_NONE);
     spng_ctx_free(ctx);
-    return decoded;
+    return png_error(error);
 }
 
 } // namespace

@@ -34,19 +34,6 @@ Member symlink_to(const std::string &name, const std::string &target)
     return member;
 }
 
-std::string noise(size_t size, uint32_t seed)
-{
-    std::string data(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char &c : data) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state);
-    }
-    return data;
-}
-
 void age_file(const std::string &path, int seconds)
 {
     struct timespec times[2];

@@ -21,7 +21,7 @@ Member directory(const std::string &name);
 Member symlink_to(const std::string &name, const std::string &target);
 
 // Bytes that do not compress, reproducible from the seed.
-std::string noise(size_t size, uint32_t seed = 1);
+using testkit::noise;
 
 // Sets the file's modification time this many seconds into the past, so that
 // the library may remember its listing.

@@ -2,6 +2,7 @@
 // calls they make, and what they leave behind on every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,34 @@ TEST_F(PictureTest, EachRoutineDecodesThroughItsOwnObjectAndClosesTheLibrary)
     std::vector<std::string> both = one;
     both.insert(both.end(), one.begin(), one.end());
     EXPECT_EQ(calls(names), both);
+    FreeVec(buffer);
+    expect_nothing_held();
+}
+
+// The class remembers the picture it decoded last: the routines after DTLoad
+// need no pixel memory of their own, and other bytes at the same address
+// and of the same size are decoded anew.
+TEST_F(PictureTest, ABlockIsDecodedOnceUntilItsBytesChange)
+{
+    std::string first = encode_png(6, 4, test_pattern(6, 4));
+    std::vector<uint32_t> other_pixels = translucent_pattern(6, 4);
+    std::string second = encode_png(6, 4, other_pixels);
+    std::string block(std::max(first.size(), second.size()) + 8, '\0'); // padding after IEND is ignored
+    block.replace(0, first.size(), first);
+    void *buffer = DTLoad(bytes_of(block), size_of(block));
+    ASSERT_NE(buffer, nullptr);
+    FreeVec(buffer);
+    clear_journal();
+    platform_fail_allocations_after(1); // the object alone
+    EXPECT_EQ(DT_width(bytes_of(block), size_of(block)), 6u);
+    platform_fail_allocations_after(-1);
+    EXPECT_EQ(calls({"DoDTMethodA"}), std::vector<std::string>{"DoDTMethodA DTM_PROCLAYOUT"});
+
+    std::fill(block.begin(), block.end(), '\0');
+    block.replace(0, second.size(), second);
+    buffer = DTLoad(bytes_of(block), size_of(block));
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(pictures::argb_pixels(buffer, 6, 4), other_pixels);
     FreeVec(buffer);
     expect_nothing_held();
 }

@@ -6,31 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "testkit.h"
+
 namespace pictures
 {
 
-// A PNG in any colour type and bit depth. samples: the rows as the PNG
-// stores them before filtering (packed for depths below 8, 16-bit samples
-// big-endian), each row bytes_per_row(...) long.
-struct PngRecipe {
-    uint32_t width = 1;
-    uint32_t height = 1;
-    uint8_t colour_type = 6; // 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
-    uint8_t bit_depth = 8;
-    bool interlaced = false;
-    std::vector<uint32_t> palette; // 0x00RRGGBB, for colour type 3
-    bool has_trns = false;
-    uint16_t trns_grey = 0, trns_red = 0, trns_green = 0, trns_blue = 0;
-    std::vector<uint8_t> trns_alpha; // for colour type 3
-    std::string samples;
-};
-size_t bytes_per_row(const PngRecipe &recipe);
-std::string encode_png(const PngRecipe &recipe);
-
-// A JPEG of width x height from samples of `components` bytes per pixel
-// (1 grey, 3 RGB, 4 CMYK as given, written with libjpeg's Adobe marker).
-std::string encode_jpeg(uint32_t width, uint32_t height, int components, const std::string &samples,
-                        bool progressive, int quality = 95);
+// The picture writers, as the kit has them.
+using testkit::bytes_per_row;
+using testkit::encode_jpeg;
+using testkit::encode_png;
+using testkit::PngRecipe;
 
 // A PNG chunk with its length and CRC.
 std::string png_chunk(const std::string &type, const std::string &data);

@@ -5,6 +5,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
+#include "platform/internal.h"
 #include "platform_fixture.h"
 
 namespace
@@ -82,6 +83,23 @@ TEST_F(ExecTest, AllocVecClearsAndFailsWhenTold)
     FreeVec(granted);
     FreeVec(nullptr);
     EXPECT_EQ(calls({"AllocVec"}).front(), "AllocVec 4096 0x10000");
+}
+
+// The picture class bounds what it reads by the block that holds its source.
+TEST_F(ExecTest, TheLiveBlockHoldingAnAddressTellsTheRoomLeftInIt)
+{
+    unsigned char *block = static_cast<unsigned char *>(AllocVec(100, MEMF_CLEAR));
+    ASSERT_NE(block, nullptr);
+    unsigned char own[8];
+    size_t room = 0;
+    for (size_t offset : {0, 60, 99}) {
+        ASSERT_TRUE(platform::block_room(block + offset, &room));
+        EXPECT_EQ(room, 100 - offset);
+    }
+    EXPECT_FALSE(platform::block_room(own, &room));
+    EXPECT_FALSE(platform::block_room(nullptr, &room));
+    FreeVec(block);
+    EXPECT_FALSE(platform::block_room(block + 10, &room)); // freed blocks are no longer known
 }
 
 TEST_F(ExecTest, PortsHandMessagesOverInOrderAndReplyOnce)

@@ -10,7 +10,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <spng.h>
 
 #include <cctype>
 #include <chrono>
@@ -349,56 +348,6 @@ void write_archive_utf8(const std::string &path, const std::string &format,
     }
     uselocale(before);
     freelocale(utf8);
-}
-
-std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb)
-{
-    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
-    for (size_t i = 0; i < argb.size() && i * 4 < rgba.size(); ++i) {
-        rgba[i * 4 + 0] = static_cast<unsigned char>(argb[i] >> 16);
-        rgba[i * 4 + 1] = static_cast<unsigned char>(argb[i] >> 8);
-        rgba[i * 4 + 2] = static_cast<unsigned char>(argb[i]);
-        rgba[i * 4 + 3] = static_cast<unsigned char>(argb[i] >> 24);
-    }
-    spng_ctx *ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    struct spng_ihdr ihdr = {};
-    ihdr.width = width;
-    ihdr.height = height;
-    ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-    spng_set_ihdr(ctx, &ihdr);
-    int status = spng_encode_image(ctx, rgba.data(), rgba.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-    size_t size = 0;
-    int error = 0;
-    void *png = spng_get_png_buffer(ctx, &size, &error);
-    spng_ctx_free(ctx);
-    if (status != 0 || png == nullptr)
-        throw std::runtime_error(std::string("png encode: ") + spng_strerror(status ? status : error));
-    std::string result(static_cast<char *>(png), size);
-    free(png);
-    return result;
-}
-
-uint32_t crc32(const std::string &bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height)
-{
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    for (uint32_t y = 0; y < height; ++y)
-        for (uint32_t x = 0; x < width; ++x)
-            pixels[static_cast<size_t>(y) * width + x] = 0xFF000000u | ((x * 37u + y * 11u) & 0xFF) << 16 |
-                                                         ((y * 53u) & 0xFF) << 8 | ((x * 7u + 90u) & 0xFF);
-    return pixels;
 }
 
 } // namespace testing_support

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testkit.h"
+
 namespace testing_support
 {
 
@@ -85,15 +87,11 @@ void write_archive(const std::string &path, const std::string &format, const std
 void write_archive_utf8(const std::string &path, const std::string &format,
                         const std::vector<Member> &members);
 
-// The CRC-32 of zip members and PNG chunks.
-uint32_t crc32(const std::string &bytes);
-
-// A PNG of width x height from 0xAARRGGBB pixels (row by row), as RGBA 8.
-std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32_t> &argb);
-
-// A picture whose pixel (x, y) is a colour no other pixel shares nearby:
-// the default test pattern.
-std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height);
+// Pictures and bytes, as the kit has them.
+using testkit::crc32;
+using testkit::encode_png;
+using testkit::noise;
+using testkit::test_pattern;
 
 } // namespace testing_support
 
