@@ -146,8 +146,8 @@ const char *class_name(ULONG cls)
 
 UWORD qualifier_now()
 {
-    SDL_Keymod mods = SDL_GetModState();
-    Uint32 buttons = SDL_GetMouseState(nullptr, nullptr);
+    SDL_Keymod mods = platform::sdl().GetModState();
+    Uint32 buttons = platform::sdl().GetMouseState(nullptr, nullptr);
     UWORD q = 0;
     q |= (mods & KMOD_LSHIFT) ? IEQUALIFIER_LSHIFT : 0;
     q |= (mods & KMOD_RSHIFT) ? IEQUALIFIER_RSHIFT : 0;
@@ -204,12 +204,12 @@ void deliver(WindowRecord *record, ULONG cls, UWORD code, UWORD qualifier)
 void resized(WindowRecord *record)
 {
     int width = 0, height = 0;
-    SDL_GetWindowSize(record->sdl, &width, &height);
+    platform::sdl().GetWindowSize(record->sdl, &width, &height);
     record->window.Width = record->window.GZZWidth = static_cast<WORD>(width);
     record->window.Height = record->window.GZZHeight = static_cast<WORD>(height);
-    record->layer.surface = SDL_GetWindowSurface(record->sdl);
+    record->layer.surface = platform::sdl().GetWindowSurface(record->sdl);
     if (record->layer.surface == nullptr)
-        platform::journal("IDCMP NEWSIZE no surface: %s", SDL_GetError());
+        platform::journal("IDCMP NEWSIZE no surface: %s", platform::sdl().GetError());
     deliver(record, IDCMP_NEWSIZE, 0, 0);
 }
 
@@ -401,7 +401,7 @@ void present(WindowRecord *record)
     if (!record->layer.drawn || record->layer.surface == nullptr)
         return;
     record->layer.drawn = false;
-    SDL_UpdateWindowSurface(record->sdl);
+    platform::sdl().UpdateWindowSurface(record->sdl);
 }
 
 // The UserPort's filler: see the top of this file.
@@ -418,12 +418,12 @@ void fill_port(struct MsgPort *port, bool wait)
     if (wait && IsMinListEmpty(&port->mp_MsgList)) {
         if (wait_hook != nullptr)
             wait_hook(&record->window, wait_hook_data);
-        if (SDL_WaitEvent(&event))
+        if (platform::sdl().WaitEvent(&event))
             dispatch(event);
         else
-            SDL_Delay(10); // SDL cannot wait: do not spin
+            platform::sdl().Delay(10); // SDL cannot wait: do not spin
     }
-    while (SDL_PollEvent(&event))
+    while (platform::sdl().PollEvent(&event))
         dispatch(event);
     present(record);
 }
@@ -525,7 +525,7 @@ void fit_on_screen(WindowRequest &r, const SDL_Rect &screen)
 SDL_Rect screen_bounds()
 {
     SDL_Rect bounds = {0, 0, 0, 0};
-    if (SDL_GetDisplayBounds(0, &bounds) != 0 || bounds.w <= 0 || bounds.h <= 0)
+    if (platform::sdl().GetDisplayBounds(0, &bounds) != 0 || bounds.w <= 0 || bounds.h <= 0)
         bounds = {0, 0, 1024, 768};
     bounds.w = bounds.w > 32767 ? 32767 : bounds.w;
     bounds.h = bounds.h > 32767 ? 32767 : bounds.h;
@@ -576,15 +576,15 @@ SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, lon
     Uint32 flags = SDL_WINDOW_SHOWN;
     if ((r.flags & WFLG_SIZEGADGET) != 0)
         flags |= SDL_WINDOW_RESIZABLE;
-    SDL_Window *sdl = SDL_CreateWindow(r.title != nullptr ? r.title : "", screen.x + int(r.left),
-                                       screen.y + int(r.top), int(r.width), int(r.height), flags);
+    SDL_Window *sdl = platform::sdl().CreateWindow(r.title != nullptr ? r.title : "", screen.x + int(r.left),
+                                                   screen.y + int(r.top), int(r.width), int(r.height), flags);
     if (sdl == nullptr)
         return nullptr;
     min_width = r.min_width < 1 ? 1 : (r.min_width > r.width ? r.width : r.min_width);
     min_height = r.min_height < 1 ? 1 : (r.min_height > r.height ? r.height : r.min_height);
     if ((flags & SDL_WINDOW_RESIZABLE) != 0) {
-        SDL_SetWindowMinimumSize(sdl, int(min_width), int(min_height));
-        SDL_SetWindowMaximumSize(sdl, screen.w, screen.h);
+        platform::sdl().SetWindowMinimumSize(sdl, int(min_width), int(min_height));
+        platform::sdl().SetWindowMaximumSize(sdl, screen.w, screen.h);
     }
     return sdl;
 }
@@ -592,7 +592,7 @@ SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, lon
 void destroy_record(WindowRecord *record)
 {
     if (record->sdl != nullptr)
-        SDL_DestroyWindow(record->sdl);
+        platform::sdl().DestroyWindow(record->sdl);
     delete record->reply_port;
     delete record;
 }
@@ -604,20 +604,25 @@ namespace platform
 
 bool intuition_first_open()
 {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (!sdl_load()) {
+        journal("intuition.library: %s", sdl_load_error());
+        return false;
+    }
+    platform::sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
+    platform::sdl().SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
     // one: SDL would otherwise fall back to its invisible offscreen driver
     // when there is no display, and the program would wait on a window
     // nobody can see. Wayland is only tried where it can be reached.
     const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    SDL_SetHint(SDL_HINT_VIDEODRIVER,
-                runtime_dir != nullptr && *runtime_dir != '\0' ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
+    platform::sdl().SetHint(SDL_HINT_VIDEODRIVER, runtime_dir != nullptr && *runtime_dir != '\0'
+                                                      ? "x11,wayland,KMSDRM"
+                                                      : "x11,KMSDRM");
     const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
     close_when_shown =
         close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;
     // A window that shows a picture does not keep the screen saver away.
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    platform::sdl().SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
     x11_tolerate_events_to_vanished_windows();
     // Keys arrive as raw keys and key symbols, never as composed text, so
     // Xlib need not read the locale's compose table (a quarter of the time
@@ -625,12 +630,12 @@ bool intuition_first_open()
     bool skip_compose_table = std::getenv("XCOMPOSEFILE") == nullptr;
     if (skip_compose_table)
         setenv("XCOMPOSEFILE", "/dev/null", 0);
-    int started = SDL_InitSubSystem(SDL_INIT_VIDEO);
+    int started = platform::sdl().InitSubSystem(SDL_INIT_VIDEO);
     if (skip_compose_table)
         unsetenv("XCOMPOSEFILE");
     if (started != 0) {
-        journal("SDL_InitSubSystem video: %s", SDL_GetError());
-        SDL_Quit();
+        journal("SDL_InitSubSystem video: %s", platform::sdl().GetError());
+        platform::sdl().Quit();
         x11_restore_error_handler();
         return false;
     }
@@ -645,8 +650,8 @@ void intuition_last_close()
         open_windows.pop_back();
         destroy_record(record);
     }
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    SDL_Quit();
+    platform::sdl().QuitSubSystem(SDL_INIT_VIDEO);
+    platform::sdl().Quit();
     x11_restore_error_handler();
 }
 
@@ -676,19 +681,19 @@ struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindo
     long min_width = 0, min_height = 0;
     SDL_Window *sdl =
         reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
-    SDL_Surface *surface = sdl != nullptr ? SDL_GetWindowSurface(sdl) : nullptr;
+    SDL_Surface *surface = sdl != nullptr ? platform::sdl().GetWindowSurface(sdl) : nullptr;
     if (surface == nullptr) {
         platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\" -> NULL%s%s", request.left, request.top,
                           asked_width, asked_height, request.title != nullptr ? request.title : "",
-                          record != nullptr ? ": " : "", record != nullptr ? SDL_GetError() : "");
+                          record != nullptr ? ": " : "", record != nullptr ? platform::sdl().GetError() : "");
         if (sdl != nullptr)
-            SDL_DestroyWindow(sdl);
+            platform::sdl().DestroyWindow(sdl);
         delete reply_port;
         delete record;
         return nullptr;
     }
     record->sdl = sdl;
-    record->id = SDL_GetWindowID(sdl);
+    record->id = platform::sdl().GetWindowID(sdl);
     record->reply_port = reply_port;
     init_records(record, request, screen);
     record->window.MinWidth = static_cast<WORD>(min_width);
