@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/input_codes.h"
 #include "platform/internal.h"
 #include "platform/layer.h"
 #include "platform/x11_errors.h"
@@ -39,27 +40,6 @@ enum : ULONG {
     WFLG_GIMMEZEROZERO = 0x400,
     WFLG_ACTIVATE = 0x1000,
     WFLG_RMBTRAP = 0x10000,
-};
-
-// Input codes and qualifiers of mouse and key messages.
-enum : UWORD {
-    IECODE_LBUTTON = 0x68,
-    IECODE_RBUTTON = 0x69,
-    IECODE_MBUTTON = 0x6A,
-    IECODE_UP_PREFIX = 0x80,
-    IECODE_NOBUTTON = 0xFF,
-    IEQUALIFIER_LSHIFT = 0x1,
-    IEQUALIFIER_RSHIFT = 0x2,
-    IEQUALIFIER_CAPSLOCK = 0x4,
-    IEQUALIFIER_CONTROL = 0x8,
-    IEQUALIFIER_LALT = 0x10,
-    IEQUALIFIER_RALT = 0x20,
-    IEQUALIFIER_LCOMMAND = 0x40,
-    IEQUALIFIER_RCOMMAND = 0x80,
-    IEQUALIFIER_REPEAT = 0x200,
-    IEQUALIFIER_MIDBUTTON = 0x1000,
-    IEQUALIFIER_RBUTTON = 0x2000,
-    IEQUALIFIER_LEFTBUTTON = 0x4000,
 };
 
 // Everything intuition keeps for one window. The Window record comes first
@@ -146,21 +126,8 @@ const char *class_name(ULONG cls)
 
 UWORD qualifier_now()
 {
-    SDL_Keymod mods = platform::sdl().GetModState();
-    Uint32 buttons = platform::sdl().GetMouseState(nullptr, nullptr);
-    UWORD q = 0;
-    q |= (mods & KMOD_LSHIFT) ? IEQUALIFIER_LSHIFT : 0;
-    q |= (mods & KMOD_RSHIFT) ? IEQUALIFIER_RSHIFT : 0;
-    q |= (mods & KMOD_CAPS) ? IEQUALIFIER_CAPSLOCK : 0;
-    q |= (mods & KMOD_CTRL) ? IEQUALIFIER_CONTROL : 0;
-    q |= (mods & KMOD_LALT) ? IEQUALIFIER_LALT : 0;
-    q |= (mods & KMOD_RALT) ? IEQUALIFIER_RALT : 0;
-    q |= (mods & KMOD_LGUI) ? IEQUALIFIER_LCOMMAND : 0;
-    q |= (mods & KMOD_RGUI) ? IEQUALIFIER_RCOMMAND : 0;
-    q |= (buttons & SDL_BUTTON_LMASK) ? IEQUALIFIER_LEFTBUTTON : 0;
-    q |= (buttons & SDL_BUTTON_MMASK) ? IEQUALIFIER_MIDBUTTON : 0;
-    q |= (buttons & SDL_BUTTON_RMASK) ? IEQUALIFIER_RBUTTON : 0;
-    return q;
+    return platform::input_qualifier(platform::sdl().GetModState(),
+                                     platform::sdl().GetMouseState(nullptr, nullptr));
 }
 
 // Queues one message of a class the window asked for. The journal line
@@ -232,19 +199,12 @@ void window_event(WindowRecord *record, const SDL_WindowEvent &event)
 
 void mouse_button(WindowRecord *record, const SDL_MouseButtonEvent &event)
 {
-    UWORD code;
-    if (event.button == SDL_BUTTON_LEFT)
-        code = IECODE_LBUTTON;
-    else if (event.button == SDL_BUTTON_MIDDLE)
-        code = IECODE_MBUTTON;
-    else if (event.button == SDL_BUTTON_RIGHT && (record->window.Flags & WFLG_RMBTRAP) != 0)
-        code = IECODE_RBUTTON; // without RMBTrap the right button belongs to the menus
-    else
+    UWORD code = platform::button_code(event.button, event.state == SDL_RELEASED,
+                                       (record->window.Flags & WFLG_RMBTRAP) != 0);
+    if (code == platform::IECODE_NONE)
         return;
     record->mouse_x = static_cast<WORD>(event.x);
     record->mouse_y = static_cast<WORD>(event.y);
-    if (event.state == SDL_RELEASED)
-        code |= IECODE_UP_PREFIX;
     deliver(record, IDCMP_MOUSEBUTTONS, code, qualifier_now());
 }
 
@@ -253,103 +213,17 @@ void mouse_motion(WindowRecord *record, const SDL_MouseMotionEvent &event)
     record->mouse_x = static_cast<WORD>(event.x);
     record->mouse_y = static_cast<WORD>(event.y);
     if ((record->window.Flags & WFLG_REPORTMOUSE) != 0)
-        deliver(record, IDCMP_MOUSEMOVE, IECODE_NOBUTTON, qualifier_now());
+        deliver(record, IDCMP_MOUSEMOVE, platform::IECODE_NOBUTTON, qualifier_now());
 }
 
-// The raw key code of the classic keyboard for a key, 0xFF when it has none.
-UWORD raw_key(SDL_Scancode scancode)
-{
-    static const char letters[] =
-        "\x20\x35\x33\x22\x12\x23\x24\x25\x17\x26\x27\x28\x37\x36\x18\x19\x10\x13\x21"
-        "\x14\x16\x34\x11\x32\x15\x31"; // A to Z
-    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
-        return static_cast<UBYTE>(letters[scancode - SDL_SCANCODE_A]);
-    if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_0)
-        return static_cast<UWORD>(0x01 + (scancode - SDL_SCANCODE_1));
-    if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F10)
-        return static_cast<UWORD>(0x50 + (scancode - SDL_SCANCODE_F1));
-    switch (scancode) {
-    case SDL_SCANCODE_SPACE:
-        return 0x40;
-    case SDL_SCANCODE_BACKSPACE:
-        return 0x41;
-    case SDL_SCANCODE_TAB:
-        return 0x42;
-    case SDL_SCANCODE_KP_ENTER:
-        return 0x43;
-    case SDL_SCANCODE_RETURN:
-        return 0x44;
-    case SDL_SCANCODE_ESCAPE:
-        return 0x45;
-    case SDL_SCANCODE_DELETE:
-        return 0x46;
-    case SDL_SCANCODE_UP:
-        return 0x4C;
-    case SDL_SCANCODE_DOWN:
-        return 0x4D;
-    case SDL_SCANCODE_RIGHT:
-        return 0x4E;
-    case SDL_SCANCODE_LEFT:
-        return 0x4F;
-    case SDL_SCANCODE_HELP:
-        return 0x5F;
-    case SDL_SCANCODE_LSHIFT:
-        return 0x60;
-    case SDL_SCANCODE_RSHIFT:
-        return 0x61;
-    case SDL_SCANCODE_CAPSLOCK:
-        return 0x62;
-    case SDL_SCANCODE_LCTRL:
-    case SDL_SCANCODE_RCTRL:
-        return 0x63;
-    case SDL_SCANCODE_LALT:
-        return 0x64;
-    case SDL_SCANCODE_RALT:
-        return 0x65;
-    case SDL_SCANCODE_LGUI:
-        return 0x66;
-    case SDL_SCANCODE_RGUI:
-        return 0x67;
-    default:
-        return 0xFF;
-    }
-}
-
-// The character a key press gives (letters follow Shift, Caps Lock and
-// Control), or -1 for a key that gives none.
-int vanilla_character(const SDL_Keysym &key)
-{
-    SDL_Keycode sym = key.sym;
-    if (sym >= 'a' && sym <= 'z') {
-        int c = static_cast<int>(sym);
-        if ((key.mod & KMOD_CTRL) != 0)
-            return c & 0x1F;
-        bool upper = ((key.mod & KMOD_SHIFT) != 0) != ((key.mod & KMOD_CAPS) != 0);
-        return upper ? c - 'a' + 'A' : c;
-    }
-    if ((sym >= 0x20 && sym < 0x7F) || sym == '\b' || sym == '\t' || sym == '\r' || sym == 0x1B ||
-        sym == 0x7F)
-        return static_cast<int>(sym);
-    return -1;
-}
-
-// A key gives VANILLAKEY when asked for and it has a character (its release
-// then gives nothing), otherwise RAWKEY with the release marked.
 void key(WindowRecord *record, const SDL_KeyboardEvent &event)
 {
-    UWORD qualifier = qualifier_now() | (event.repeat != 0 ? IEQUALIFIER_REPEAT : 0);
-    int character = vanilla_character(event.keysym);
-    if (character >= 0 && (record->window.IDCMPFlags & IDCMP_VANILLAKEY) != 0) {
-        if (event.state == SDL_PRESSED)
-            deliver(record, IDCMP_VANILLAKEY, static_cast<UWORD>(character), qualifier);
+    platform::KeyMessage message = platform::key_message(event.keysym, event.state == SDL_RELEASED,
+                                                         (record->window.IDCMPFlags & IDCMP_VANILLAKEY) != 0);
+    if (message.cls == 0)
         return;
-    }
-    UWORD code = raw_key(event.keysym.scancode);
-    if (code == 0xFF)
-        return;
-    if (event.state == SDL_RELEASED)
-        code |= IECODE_UP_PREFIX;
-    deliver(record, IDCMP_RAWKEY, code, qualifier);
+    UWORD repeat = event.repeat != 0 ? platform::IEQUALIFIER_REPEAT : 0;
+    deliver(record, message.cls, message.code, qualifier_now() | repeat);
 }
 
 Uint32 event_window_id(const SDL_Event &event)
