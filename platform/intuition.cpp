@@ -25,7 +25,7 @@
 #include "platform/input_codes.h"
 #include "platform/internal.h"
 #include "platform/layer.h"
-#include "platform/x11_errors.h"
+#include "platform/startup_display.h"
 
 namespace
 {
@@ -478,42 +478,10 @@ namespace platform
 
 bool intuition_first_open()
 {
-    if (!sdl_load()) {
-        journal("intuition.library: %s", sdl_load_error());
-        return false;
-    }
-    platform::sdl().SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
-    platform::sdl().SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
-    // one: SDL would otherwise fall back to its invisible offscreen driver
-    // when there is no display, and the program would wait on a window
-    // nobody can see. Wayland is only tried where it can be reached.
-    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    platform::sdl().SetHint(SDL_HINT_VIDEODRIVER, runtime_dir != nullptr && *runtime_dir != '\0'
-                                                      ? "x11,wayland,KMSDRM"
-                                                      : "x11,KMSDRM");
     const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
     close_when_shown =
         close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;
-    // A window that shows a picture does not keep the screen saver away.
-    platform::sdl().SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    x11_tolerate_events_to_vanished_windows();
-    // Keys arrive as raw keys and key symbols, never as composed text, so
-    // Xlib need not read the locale's compose table (a quarter of the time
-    // the video start takes), unless the user names one.
-    bool skip_compose_table = std::getenv("XCOMPOSEFILE") == nullptr;
-    if (skip_compose_table)
-        setenv("XCOMPOSEFILE", "/dev/null", 0);
-    int started = platform::sdl().InitSubSystem(SDL_INIT_VIDEO);
-    if (skip_compose_table)
-        unsetenv("XCOMPOSEFILE");
-    if (started != 0) {
-        journal("SDL_InitSubSystem video: %s", platform::sdl().GetError());
-        platform::sdl().Quit();
-        x11_restore_error_handler();
-        return false;
-    }
-    return true;
+    return display_start();
 }
 
 void intuition_last_close()
@@ -524,9 +492,7 @@ void intuition_last_close()
         open_windows.pop_back();
         destroy_record(record);
     }
-    platform::sdl().QuitSubSystem(SDL_INIT_VIDEO);
-    platform::sdl().Quit();
-    x11_restore_error_handler();
+    display_stop();
 }
 
 void intuition_set_wait_hook(WaitHook hook, void *data)

@@ -14,6 +14,7 @@
 #include "platform/control.h"
 #include "platform/dos.h"
 #include "platform/internal.h"
+#include "platform/startup_display.h"
 
 struct Library *DOSBase = nullptr;
 
@@ -154,12 +155,42 @@ size_t platform_current_stack_size()
     return size;
 }
 
-int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack)
+namespace
+{
+
+// After main: a display connection begun early and never used is not
+// waited for by the process (unless leaks are to be checked at exit, which
+// needs it closed): what main wrote is flushed, and the process ends.
+void settle_display(bool whole_process, int result)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    bool wait = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    bool wait = true;
+#else
+    bool wait = !whole_process;
+#endif
+#else
+    bool wait = !whole_process;
+#endif
+    if (platform::display_settle(wait))
+        return;
+    std::fflush(nullptr);
+    _exit(result);
+}
+
+} // namespace
+
+int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack,
+                     bool whole_process)
 {
     apply_environment_controls();
     DOSBase = OpenLibrary("dos.library", 37);
     if (DOSBase == nullptr)
         return RETURN_FAIL;
+    if (whole_process)
+        platform::display_start_early();
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};
@@ -169,5 +200,6 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
         call.result = RETURN_FAIL;
     std::fflush(stdout);
     CloseLibrary(DOSBase);
+    settle_display(whole_process, call.result);
     return call.result;
 }
