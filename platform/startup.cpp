@@ -158,23 +158,23 @@ size_t platform_current_stack_size()
 namespace
 {
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 1
+#endif
+#endif
+#ifndef QUILLPEEK_LEAKS_CHECKED_AT_EXIT
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 0
+#endif
+
 // After main: a display connection begun early and never used is not
 // waited for by the process (unless leaks are to be checked at exit, which
 // needs it closed): what main wrote is flushed, and the process ends.
 void settle_display(bool whole_process, int result)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    bool wait = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    bool wait = true;
-#else
-    bool wait = !whole_process;
-#endif
-#else
-    bool wait = !whole_process;
-#endif
-    if (platform::display_settle(wait))
+    if (platform::display_settle(!whole_process || QUILLPEEK_LEAKS_CHECKED_AT_EXIT))
         return;
     std::fflush(nullptr);
     _exit(result);
@@ -190,7 +190,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
     if (DOSBase == nullptr)
         return RETURN_FAIL;
     if (whole_process)
-        platform::display_start_early();
+        platform::display_allow_early_start();
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};

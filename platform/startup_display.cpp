@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <thread>
@@ -35,6 +36,7 @@ struct EarlyStart {
 };
 
 EarlyStart *early = nullptr;
+bool early_allowed = false;
 
 // Keys arrive as raw keys and key symbols, never as composed text, so Xlib
 // need not read the locale's compose table (a quarter of the time the video
@@ -117,14 +119,10 @@ Outcome take_early()
     return outcome;
 }
 
-} // namespace
-
-namespace platform
+// Begins connecting on a thread of its own, where a display is named.
+void start_early()
 {
-
-void display_start_early()
-{
-    if (early != nullptr || !display_named() || library_missing("intuition.library"))
+    if (early != nullptr || !display_named() || platform::library_missing("intuition.library"))
         return;
     EarlyStart *start = new (std::nothrow) EarlyStart;
     if (start == nullptr)
@@ -141,6 +139,24 @@ void display_start_early()
         return; // the first open connects on its own
     }
     early = start;
+}
+
+} // namespace
+
+namespace platform
+{
+
+void display_allow_early_start()
+{
+    early_allowed = true;
+}
+
+void display_library_opened(const char *name)
+{
+    if (!early_allowed || std::strcmp(name, "datatypes.library") != 0)
+        return;
+    early_allowed = false; // once per process
+    start_early();
 }
 
 bool display_start()

@@ -2,6 +2,7 @@
 // the break.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,8 +93,11 @@ int entry_interrupted_without_writing(int, char **)
     return 5;
 }
 
+// The viewing flow's libraries in its order: a picture decoded, then maybe
+// a window.
 int entry_opening_intuition(int, char **)
 {
+    CloseLibrary(OpenLibrary("datatypes.library", 0));
     struct Library *intuition = OpenLibrary("intuition.library", 0);
     fprintf(stderr, "opened %d\n", intuition != nullptr);
     CloseLibrary(intuition);
@@ -102,13 +106,21 @@ int entry_opening_intuition(int, char **)
 
 int entry_without_window(int, char **)
 {
+    CloseLibrary(OpenLibrary("datatypes.library", 0));
     fprintf(stderr, "no window\n");
     return 6;
 }
 
+// No picture to decode: SDL is never loaded.
+int entry_without_picture(int, char **)
+{
+    return dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD) != nullptr ? 1 : 9;
+}
+
 // With a display named but unreachable, the start-up's early connection
 // must leave no trace: main's output, return code and journal are those of
-// a run that connects only when intuition.library opens.
+// a run that connects only when intuition.library opens; and a run that
+// decodes no picture does not load SDL at all.
 TEST(Startup, ConnectingEarlyToTheDisplayChangesNothingThatMainSees)
 {
     const char *display = getenv("DISPLAY"), *driver = getenv("SDL_VIDEODRIVER");
@@ -122,6 +134,7 @@ TEST(Startup, ConnectingEarlyToTheDisplayChangesNothingThatMainSees)
         EXPECT_EQ(early.exit_code, late.exit_code);
         EXPECT_EQ(early.err, late.err);
     }
+    EXPECT_EQ(run_startup(entry_without_picture, 8 * 1024 * 1024, true).exit_code, 9);
     ChildResult opened = run_startup(entry_opening_intuition, 8 * 1024 * 1024, true, true);
     EXPECT_NE(opened.err.find("\nSDL_InitSubSystem video: "), std::string::npos) << opened.err;
     for (auto [name, value] :
