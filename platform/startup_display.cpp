@@ -1,6 +1,8 @@
 // See startup_display.h.
 #include "platform/startup_display.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +130,9 @@ void start_early()
     if (start == nullptr)
         return;
     start->environment = prepare_environment();
+    // What SDL and Xlib allocate on the thread lives as long as the window:
+    // in an arena of the thread's own it would stay beside the main one.
+    mallopt(M_ARENA_MAX, 1);
     try {
         start->thread = std::thread([start] {
             start->outcome = start_video();
