@@ -98,7 +98,10 @@ struct EntryCall {
 void *run_entry(void *data)
 {
     EntryCall *call = static_cast<EntryCall *>(data);
-    platform::journal("Startup stack %zu", platform_current_stack_size());
+    // Finding the main thread's stack means reading /proc/self/maps: only
+    // when the line is kept.
+    if (platform::journalling())
+        platform::journal("Startup stack %zu", platform_current_stack_size());
     call->result = call->entry(call->argc, call->argv);
     return nullptr;
 }
