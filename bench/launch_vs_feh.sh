@@ -4,7 +4,9 @@
 # feh showing the same thumbnail already extracted to a PNG file. Both run
 # side by side, alternating, on one Xvfb server started here; each window is
 # closed from outside (WM_DELETE_WINDOW) as soon as it is mapped.
-#   bench/launch_vs_feh.sh [BUILD_DIR] [DOCUMENT] [RUNS]
+#   bench/launch_vs_feh.sh [BUILD_DIR] [DOCUMENT] [RUNS] [BASELINE_BUILD_DIR]
+# With BASELINE_BUILD_DIR, that build's quillpeek is measured in the same
+# rotation, for the gain of a change.
 # Needs Xvfb, feh, GNU time, python3 and a C compiler with Xlib.
 set -euo pipefail
 
@@ -12,6 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 document=${2:-$root/../shared/corpus/writer.odt}
 runs=${3:-20}
+baseline=${4:-}
 quillpeek=$build/quillpeek
 
 work=$(mktemp -d)
@@ -41,30 +44,43 @@ launch() {
   echo "$result $(tail -n1 "$work/peak")"
 }
 
-: >"$work/quillpeek.txt"
-: >"$work/feh.txt"
+# The programs measured, each with its own results file; the order of the
+# launches rotates every run so that none always goes first.
+names=(quillpeek feh)
+if [ -n "$baseline" ]; then names+=(baseline); fi
+launch_one() {
+  case "$1" in
+    quillpeek) SDL_VIDEODRIVER=x11 launch "$quillpeek" "$document" ;;
+    baseline) SDL_VIDEODRIVER=x11 launch "$baseline/quillpeek" "$document" ;;
+    feh) launch feh "$work/thumbnail.png" ;;
+  esac
+}
+for name in "${names[@]}"; do : >"$work/$name.txt"; done
 for i in $(seq "$runs"); do
-  if [ $((i % 2)) -eq 0 ]; then
-    SDL_VIDEODRIVER=x11 launch "$quillpeek" "$document" >>"$work/quillpeek.txt"
-    launch feh "$work/thumbnail.png" >>"$work/feh.txt"
-  else
-    launch feh "$work/thumbnail.png" >>"$work/feh.txt"
-    SDL_VIDEODRIVER=x11 launch "$quillpeek" "$document" >>"$work/quillpeek.txt"
-  fi
+  count=${#names[@]}
+  for k in $(seq 0 $((count - 1))); do
+    name=${names[$(((i + k) % count))]}
+    launch_one "$name" >>"$work/$name.txt"
+  done
 done
 
-python3 - "$work/quillpeek.txt" "$work/feh.txt" "$runs" <<'EOF'
+python3 - "$work" "$runs" "${names[@]}" <<'EOF'
 import statistics, sys
 def load(path):
     rows = [line.split() for line in open(path) if line.strip()]
     return [float(r[0]) for r in rows], [int(r[1]) for r in rows], [int(r[2]) for r in rows]
-q_ms, q_rc, q_kib = load(sys.argv[1])
-f_ms, f_rc, f_kib = load(sys.argv[2])
-print(f"runs: {sys.argv[3]} each, alternating, one Xvfb")
-for name, ms, rc, kib in (("quillpeek", q_ms, q_rc, q_kib), ("feh", f_ms, f_rc, f_kib)):
+work, runs, names = sys.argv[1], sys.argv[2], sys.argv[3:]
+results = {name: load(f"{work}/{name}.txt") for name in names}
+print(f"runs: {runs} each, alternating, one Xvfb")
+for name in names:
+    ms, rc, kib = results[name]
     print(f"{name:10s} launch to mapped window: median {statistics.median(ms):7.2f} ms"
           f" (min {min(ms):.2f}, max {max(ms):.2f});"
           f" peak RSS median {statistics.median(kib)} KiB; exit codes {sorted(set(rc))}")
-print(f"ratio quillpeek/feh: time {statistics.median(q_ms) / statistics.median(f_ms):.2f},"
-      f" peak memory {statistics.median(q_kib) / statistics.median(f_kib):.2f}")
+f_ms, _, f_kib = results["feh"]
+for name in names:
+    if name != "feh":
+        ms, _, kib = results[name]
+        print(f"ratio {name}/feh: time {statistics.median(ms) / statistics.median(f_ms):.2f},"
+              f" peak memory {statistics.median(kib) / statistics.median(f_kib):.2f}")
 EOF

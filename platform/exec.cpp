@@ -9,6 +9,7 @@
 
 #include "platform/control.h"
 #include "platform/internal.h"
+#include "platform/startup_display.h"
 
 namespace
 {
@@ -59,6 +60,7 @@ struct Library *open_entry(LibraryEntry *entry, ULONG version)
     if (entry->base.lib_OpenCnt == 0) {
         if (entry->first_open != nullptr && !entry->first_open())
             return nullptr;
+        platform::display_library_opened(entry->name);
         entry->base.lib_Node.ln_Name = entry->name;
         entry->base.lib_Version = entry->version;
     }

@@ -120,8 +120,9 @@ void LVO_SetRast(struct Library *base, struct RastPort *rp, ULONG pen)
     if (!platform::begin_drawing(rp, target))
         return;
     uint32_t colour = platform::pen_colour(target, pen);
-    SDL_FillRect(target.surface, nullptr,
-                 SDL_MapRGB(target.surface->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
+    platform::sdl().FillRect(
+        target.surface, nullptr,
+        platform::sdl().MapRGB(target.surface->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
     platform::end_drawing(target);
 }
 

@@ -22,9 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/input_codes.h"
 #include "platform/internal.h"
 #include "platform/layer.h"
-#include "platform/x11_errors.h"
+#include "platform/startup_display.h"
 
 namespace
 {
@@ -39,27 +40,6 @@ enum : ULONG {
     WFLG_GIMMEZEROZERO = 0x400,
     WFLG_ACTIVATE = 0x1000,
     WFLG_RMBTRAP = 0x10000,
-};
-
-// Input codes and qualifiers of mouse and key messages.
-enum : UWORD {
-    IECODE_LBUTTON = 0x68,
-    IECODE_RBUTTON = 0x69,
-    IECODE_MBUTTON = 0x6A,
-    IECODE_UP_PREFIX = 0x80,
-    IECODE_NOBUTTON = 0xFF,
-    IEQUALIFIER_LSHIFT = 0x1,
-    IEQUALIFIER_RSHIFT = 0x2,
-    IEQUALIFIER_CAPSLOCK = 0x4,
-    IEQUALIFIER_CONTROL = 0x8,
-    IEQUALIFIER_LALT = 0x10,
-    IEQUALIFIER_RALT = 0x20,
-    IEQUALIFIER_LCOMMAND = 0x40,
-    IEQUALIFIER_RCOMMAND = 0x80,
-    IEQUALIFIER_REPEAT = 0x200,
-    IEQUALIFIER_MIDBUTTON = 0x1000,
-    IEQUALIFIER_RBUTTON = 0x2000,
-    IEQUALIFIER_LEFTBUTTON = 0x4000,
 };
 
 // Everything intuition keeps for one window. The Window record comes first
@@ -146,21 +126,8 @@ const char *class_name(ULONG cls)
 
 UWORD qualifier_now()
 {
-    SDL_Keymod mods = SDL_GetModState();
-    Uint32 buttons = SDL_GetMouseState(nullptr, nullptr);
-    UWORD q = 0;
-    q |= (mods & KMOD_LSHIFT) ? IEQUALIFIER_LSHIFT : 0;
-    q |= (mods & KMOD_RSHIFT) ? IEQUALIFIER_RSHIFT : 0;
-    q |= (mods & KMOD_CAPS) ? IEQUALIFIER_CAPSLOCK : 0;
-    q |= (mods & KMOD_CTRL) ? IEQUALIFIER_CONTROL : 0;
-    q |= (mods & KMOD_LALT) ? IEQUALIFIER_LALT : 0;
-    q |= (mods & KMOD_RALT) ? IEQUALIFIER_RALT : 0;
-    q |= (mods & KMOD_LGUI) ? IEQUALIFIER_LCOMMAND : 0;
-    q |= (mods & KMOD_RGUI) ? IEQUALIFIER_RCOMMAND : 0;
-    q |= (buttons & SDL_BUTTON_LMASK) ? IEQUALIFIER_LEFTBUTTON : 0;
-    q |= (buttons & SDL_BUTTON_MMASK) ? IEQUALIFIER_MIDBUTTON : 0;
-    q |= (buttons & SDL_BUTTON_RMASK) ? IEQUALIFIER_RBUTTON : 0;
-    return q;
+    return platform::input_qualifier(platform::sdl().GetModState(),
+                                     platform::sdl().GetMouseState(nullptr, nullptr));
 }
 
 // Queues one message of a class the window asked for. The journal line
@@ -204,12 +171,12 @@ void deliver(WindowRecord *record, ULONG cls, UWORD code, UWORD qualifier)
 void resized(WindowRecord *record)
 {
     int width = 0, height = 0;
-    SDL_GetWindowSize(record->sdl, &width, &height);
+    platform::sdl().GetWindowSize(record->sdl, &width, &height);
     record->window.Width = record->window.GZZWidth = static_cast<WORD>(width);
     record->window.Height = record->window.GZZHeight = static_cast<WORD>(height);
-    record->layer.surface = SDL_GetWindowSurface(record->sdl);
+    record->layer.surface = platform::sdl().GetWindowSurface(record->sdl);
     if (record->layer.surface == nullptr)
-        platform::journal("IDCMP NEWSIZE no surface: %s", SDL_GetError());
+        platform::journal("IDCMP NEWSIZE no surface: %s", platform::sdl().GetError());
     deliver(record, IDCMP_NEWSIZE, 0, 0);
 }
 
@@ -232,19 +199,12 @@ void window_event(WindowRecord *record, const SDL_WindowEvent &event)
 
 void mouse_button(WindowRecord *record, const SDL_MouseButtonEvent &event)
 {
-    UWORD code;
-    if (event.button == SDL_BUTTON_LEFT)
-        code = IECODE_LBUTTON;
-    else if (event.button == SDL_BUTTON_MIDDLE)
-        code = IECODE_MBUTTON;
-    else if (event.button == SDL_BUTTON_RIGHT && (record->window.Flags & WFLG_RMBTRAP) != 0)
-        code = IECODE_RBUTTON; // without RMBTrap the right button belongs to the menus
-    else
+    UWORD code = platform::button_code(event.button, event.state == SDL_RELEASED,
+                                       (record->window.Flags & WFLG_RMBTRAP) != 0);
+    if (code == platform::IECODE_NONE)
         return;
     record->mouse_x = static_cast<WORD>(event.x);
     record->mouse_y = static_cast<WORD>(event.y);
-    if (event.state == SDL_RELEASED)
-        code |= IECODE_UP_PREFIX;
     deliver(record, IDCMP_MOUSEBUTTONS, code, qualifier_now());
 }
 
@@ -253,103 +213,17 @@ void mouse_motion(WindowRecord *record, const SDL_MouseMotionEvent &event)
     record->mouse_x = static_cast<WORD>(event.x);
     record->mouse_y = static_cast<WORD>(event.y);
     if ((record->window.Flags & WFLG_REPORTMOUSE) != 0)
-        deliver(record, IDCMP_MOUSEMOVE, IECODE_NOBUTTON, qualifier_now());
+        deliver(record, IDCMP_MOUSEMOVE, platform::IECODE_NOBUTTON, qualifier_now());
 }
 
-// The raw key code of the classic keyboard for a key, 0xFF when it has none.
-UWORD raw_key(SDL_Scancode scancode)
-{
-    static const char letters[] =
-        "\x20\x35\x33\x22\x12\x23\x24\x25\x17\x26\x27\x28\x37\x36\x18\x19\x10\x13\x21"
-        "\x14\x16\x34\x11\x32\x15\x31"; // A to Z
-    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
-        return static_cast<UBYTE>(letters[scancode - SDL_SCANCODE_A]);
-    if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_0)
-        return static_cast<UWORD>(0x01 + (scancode - SDL_SCANCODE_1));
-    if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F10)
-        return static_cast<UWORD>(0x50 + (scancode - SDL_SCANCODE_F1));
-    switch (scancode) {
-    case SDL_SCANCODE_SPACE:
-        return 0x40;
-    case SDL_SCANCODE_BACKSPACE:
-        return 0x41;
-    case SDL_SCANCODE_TAB:
-        return 0x42;
-    case SDL_SCANCODE_KP_ENTER:
-        return 0x43;
-    case SDL_SCANCODE_RETURN:
-        return 0x44;
-    case SDL_SCANCODE_ESCAPE:
-        return 0x45;
-    case SDL_SCANCODE_DELETE:
-        return 0x46;
-    case SDL_SCANCODE_UP:
-        return 0x4C;
-    case SDL_SCANCODE_DOWN:
-        return 0x4D;
-    case SDL_SCANCODE_RIGHT:
-        return 0x4E;
-    case SDL_SCANCODE_LEFT:
-        return 0x4F;
-    case SDL_SCANCODE_HELP:
-        return 0x5F;
-    case SDL_SCANCODE_LSHIFT:
-        return 0x60;
-    case SDL_SCANCODE_RSHIFT:
-        return 0x61;
-    case SDL_SCANCODE_CAPSLOCK:
-        return 0x62;
-    case SDL_SCANCODE_LCTRL:
-    case SDL_SCANCODE_RCTRL:
-        return 0x63;
-    case SDL_SCANCODE_LALT:
-        return 0x64;
-    case SDL_SCANCODE_RALT:
-        return 0x65;
-    case SDL_SCANCODE_LGUI:
-        return 0x66;
-    case SDL_SCANCODE_RGUI:
-        return 0x67;
-    default:
-        return 0xFF;
-    }
-}
-
-// The character a key press gives (letters follow Shift, Caps Lock and
-// Control), or -1 for a key that gives none.
-int vanilla_character(const SDL_Keysym &key)
-{
-    SDL_Keycode sym = key.sym;
-    if (sym >= 'a' && sym <= 'z') {
-        int c = static_cast<int>(sym);
-        if ((key.mod & KMOD_CTRL) != 0)
-            return c & 0x1F;
-        bool upper = ((key.mod & KMOD_SHIFT) != 0) != ((key.mod & KMOD_CAPS) != 0);
-        return upper ? c - 'a' + 'A' : c;
-    }
-    if ((sym >= 0x20 && sym < 0x7F) || sym == '\b' || sym == '\t' || sym == '\r' || sym == 0x1B ||
-        sym == 0x7F)
-        return static_cast<int>(sym);
-    return -1;
-}
-
-// A key gives VANILLAKEY when asked for and it has a character (its release
-// then gives nothing), otherwise RAWKEY with the release marked.
 void key(WindowRecord *record, const SDL_KeyboardEvent &event)
 {
-    UWORD qualifier = qualifier_now() | (event.repeat != 0 ? IEQUALIFIER_REPEAT : 0);
-    int character = vanilla_character(event.keysym);
-    if (character >= 0 && (record->window.IDCMPFlags & IDCMP_VANILLAKEY) != 0) {
-        if (event.state == SDL_PRESSED)
-            deliver(record, IDCMP_VANILLAKEY, static_cast<UWORD>(character), qualifier);
+    platform::KeyMessage message = platform::key_message(event.keysym, event.state == SDL_RELEASED,
+                                                         (record->window.IDCMPFlags & IDCMP_VANILLAKEY) != 0);
+    if (message.cls == 0)
         return;
-    }
-    UWORD code = raw_key(event.keysym.scancode);
-    if (code == 0xFF)
-        return;
-    if (event.state == SDL_RELEASED)
-        code |= IECODE_UP_PREFIX;
-    deliver(record, IDCMP_RAWKEY, code, qualifier);
+    UWORD repeat = event.repeat != 0 ? platform::IEQUALIFIER_REPEAT : 0;
+    deliver(record, message.cls, message.code, qualifier_now() | repeat);
 }
 
 Uint32 event_window_id(const SDL_Event &event)
@@ -401,7 +275,7 @@ void present(WindowRecord *record)
     if (!record->layer.drawn || record->layer.surface == nullptr)
         return;
     record->layer.drawn = false;
-    SDL_UpdateWindowSurface(record->sdl);
+    platform::sdl().UpdateWindowSurface(record->sdl);
 }
 
 // The UserPort's filler: see the top of this file.
@@ -418,12 +292,12 @@ void fill_port(struct MsgPort *port, bool wait)
     if (wait && IsMinListEmpty(&port->mp_MsgList)) {
         if (wait_hook != nullptr)
             wait_hook(&record->window, wait_hook_data);
-        if (SDL_WaitEvent(&event))
+        if (platform::sdl().WaitEvent(&event))
             dispatch(event);
         else
-            SDL_Delay(10); // SDL cannot wait: do not spin
+            platform::sdl().Delay(10); // SDL cannot wait: do not spin
     }
-    while (SDL_PollEvent(&event))
+    while (platform::sdl().PollEvent(&event))
         dispatch(event);
     present(record);
 }
@@ -525,7 +399,7 @@ void fit_on_screen(WindowRequest &r, const SDL_Rect &screen)
 SDL_Rect screen_bounds()
 {
     SDL_Rect bounds = {0, 0, 0, 0};
-    if (SDL_GetDisplayBounds(0, &bounds) != 0 || bounds.w <= 0 || bounds.h <= 0)
+    if (platform::sdl().GetDisplayBounds(0, &bounds) != 0 || bounds.w <= 0 || bounds.h <= 0)
         bounds = {0, 0, 1024, 768};
     bounds.w = bounds.w > 32767 ? 32767 : bounds.w;
     bounds.h = bounds.h > 32767 ? 32767 : bounds.h;
@@ -576,15 +450,15 @@ SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, lon
     Uint32 flags = SDL_WINDOW_SHOWN;
     if ((r.flags & WFLG_SIZEGADGET) != 0)
         flags |= SDL_WINDOW_RESIZABLE;
-    SDL_Window *sdl = SDL_CreateWindow(r.title != nullptr ? r.title : "", screen.x + int(r.left),
-                                       screen.y + int(r.top), int(r.width), int(r.height), flags);
+    SDL_Window *sdl = platform::sdl().CreateWindow(r.title != nullptr ? r.title : "", screen.x + int(r.left),
+                                                   screen.y + int(r.top), int(r.width), int(r.height), flags);
     if (sdl == nullptr)
         return nullptr;
     min_width = r.min_width < 1 ? 1 : (r.min_width > r.width ? r.width : r.min_width);
     min_height = r.min_height < 1 ? 1 : (r.min_height > r.height ? r.height : r.min_height);
     if ((flags & SDL_WINDOW_RESIZABLE) != 0) {
-        SDL_SetWindowMinimumSize(sdl, int(min_width), int(min_height));
-        SDL_SetWindowMaximumSize(sdl, screen.w, screen.h);
+        platform::sdl().SetWindowMinimumSize(sdl, int(min_width), int(min_height));
+        platform::sdl().SetWindowMaximumSize(sdl, screen.w, screen.h);
     }
     return sdl;
 }
@@ -592,7 +466,7 @@ SDL_Window *open_host_window(const WindowRequest &r, const SDL_Rect &screen, lon
 void destroy_record(WindowRecord *record)
 {
     if (record->sdl != nullptr)
-        SDL_DestroyWindow(record->sdl);
+        platform::sdl().DestroyWindow(record->sdl);
     delete record->reply_port;
     delete record;
 }
@@ -604,37 +478,10 @@ namespace platform
 
 bool intuition_first_open()
 {
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
-    // one: SDL would otherwise fall back to its invisible offscreen driver
-    // when there is no display, and the program would wait on a window
-    // nobody can see. Wayland is only tried where it can be reached.
-    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    SDL_SetHint(SDL_HINT_VIDEODRIVER,
-                runtime_dir != nullptr && *runtime_dir != '\0' ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
     const char *close_control = std::getenv("QUILLPEEK_CLOSE_WHEN_SHOWN");
     close_when_shown =
         close_control != nullptr && *close_control != '\0' && std::strcmp(close_control, "0") != 0;
-    // A window that shows a picture does not keep the screen saver away.
-    SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
-    x11_tolerate_events_to_vanished_windows();
-    // Keys arrive as raw keys and key symbols, never as composed text, so
-    // Xlib need not read the locale's compose table (a quarter of the time
-    // the video start takes), unless the user names one.
-    bool skip_compose_table = std::getenv("XCOMPOSEFILE") == nullptr;
-    if (skip_compose_table)
-        setenv("XCOMPOSEFILE", "/dev/null", 0);
-    int started = SDL_InitSubSystem(SDL_INIT_VIDEO);
-    if (skip_compose_table)
-        unsetenv("XCOMPOSEFILE");
-    if (started != 0) {
-        journal("SDL_InitSubSystem video: %s", SDL_GetError());
-        SDL_Quit();
-        x11_restore_error_handler();
-        return false;
-    }
-    return true;
+    return display_start();
 }
 
 void intuition_last_close()
@@ -645,9 +492,7 @@ void intuition_last_close()
         open_windows.pop_back();
         destroy_record(record);
     }
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    SDL_Quit();
-    x11_restore_error_handler();
+    display_stop();
 }
 
 void intuition_set_wait_hook(WaitHook hook, void *data)
@@ -676,19 +521,19 @@ struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindo
     long min_width = 0, min_height = 0;
     SDL_Window *sdl =
         reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
-    SDL_Surface *surface = sdl != nullptr ? SDL_GetWindowSurface(sdl) : nullptr;
+    SDL_Surface *surface = sdl != nullptr ? platform::sdl().GetWindowSurface(sdl) : nullptr;
     if (surface == nullptr) {
         platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\" -> NULL%s%s", request.left, request.top,
                           asked_width, asked_height, request.title != nullptr ? request.title : "",
-                          record != nullptr ? ": " : "", record != nullptr ? SDL_GetError() : "");
+                          record != nullptr ? ": " : "", record != nullptr ? platform::sdl().GetError() : "");
         if (sdl != nullptr)
-            SDL_DestroyWindow(sdl);
+            platform::sdl().DestroyWindow(sdl);
         delete reply_port;
         delete record;
         return nullptr;
     }
     record->sdl = sdl;
-    record->id = SDL_GetWindowID(sdl);
+    record->id = platform::sdl().GetWindowID(sdl);
     record->reply_port = reply_port;
     init_records(record, request, screen);
     record->window.MinWidth = static_cast<WORD>(min_width);

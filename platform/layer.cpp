@@ -14,8 +14,11 @@ SDL_Surface *surface_over_bitmap(struct BitMap *bitmap)
     if (bitmap == nullptr || bitmap->Depth != 32 || bitmap->Planes[0] == nullptr || bitmap->BytesPerRow < 4 ||
         bitmap->Rows == 0)
         return nullptr;
-    return SDL_CreateRGBSurfaceWithFormatFrom(bitmap->Planes[0], bitmap->BytesPerRow / 4, bitmap->Rows, 32,
-                                              bitmap->BytesPerRow, SDL_PIXELFORMAT_ARGB8888);
+    if (!platform::sdl_load())
+        return nullptr; // no window system to draw with
+    return platform::sdl().CreateRGBSurfaceWithFormatFrom(bitmap->Planes[0], bitmap->BytesPerRow / 4,
+                                                          bitmap->Rows, 32, bitmap->BytesPerRow,
+                                                          SDL_PIXELFORMAT_ARGB8888);
 }
 
 } // namespace
@@ -53,7 +56,7 @@ void end_drawing(DrawTarget &target)
     if (target.layer != nullptr)
         target.layer->drawn = true;
     if (target.made)
-        SDL_FreeSurface(target.surface);
+        platform::sdl().FreeSurface(target.surface);
     target = DrawTarget{nullptr, nullptr, false};
 }
 

@@ -8,7 +8,7 @@
 #ifndef QUILLPEEK_PLATFORM_LAYER_H
 #define QUILLPEEK_PLATFORM_LAYER_H
 
-#include <SDL.h>
+#include "platform/sdl.h"
 
 #include "platform/graphics.h"
 

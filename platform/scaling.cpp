@@ -17,6 +17,7 @@
 #endif
 
 #include "platform/cybergraphics.h"
+#include "platform/sdl.h"
 
 namespace
 {
@@ -193,34 +194,35 @@ long scale_pixels(const PixelSource &source, SDL_Surface *surface, int x, int y,
         plan.column[size_t(dx - plan.left)] = nearest_source(uint32_t(dx - x), width, source.width);
 
     if (has_word_layout(surface)) {
-        if (SDL_LockSurface(surface) != 0)
+        if (platform::sdl().LockSurface(surface) != 0)
             return -1;
         long drawn = scale_into_words(source, l, surface, y, height, plan);
-        SDL_UnlockSurface(surface);
+        platform::sdl().UnlockSurface(surface);
         return drawn;
     }
     // Any other format: draw into a 32-bit copy of the visible part and
     // convert it back.
     SDL_Rect area = {plan.left, plan.top, plan.right - plan.left, plan.bottom - plan.top};
-    SDL_Surface *copy = SDL_CreateRGBSurfaceWithFormat(0, area.w, area.h, 32, SDL_PIXELFORMAT_RGB888);
+    SDL_Surface *copy =
+        platform::sdl().CreateRGBSurfaceWithFormat(0, area.w, area.h, 32, SDL_PIXELFORMAT_RGB888);
     if (copy == nullptr)
         return -1;
     long drawn = -1;
     SDL_BlendMode mode = SDL_BLENDMODE_NONE;
-    SDL_GetSurfaceBlendMode(surface, &mode);
-    SDL_SetSurfaceBlendMode(surface, SDL_BLENDMODE_NONE);
-    if (SDL_BlitSurface(surface, &area, copy, nullptr) == 0) {
+    platform::sdl().GetSurfaceBlendMode(surface, &mode);
+    platform::sdl().SetSurfaceBlendMode(surface, SDL_BLENDMODE_NONE);
+    if (platform::sdl().UpperBlit(surface, &area, copy, nullptr) == 0) {
         Plan shifted = plan;
         shifted.left = shifted.top = 0;
         shifted.right = area.w;
         shifted.bottom = area.h;
         drawn = scale_into_words(source, l, copy, y - area.y, height, shifted);
         SDL_Rect back = area;
-        if (SDL_BlitSurface(copy, nullptr, surface, &back) != 0)
+        if (platform::sdl().UpperBlit(copy, nullptr, surface, &back) != 0)
             drawn = -1;
     }
-    SDL_SetSurfaceBlendMode(surface, mode);
-    SDL_FreeSurface(copy);
+    platform::sdl().SetSurfaceBlendMode(surface, mode);
+    platform::sdl().FreeSurface(copy);
     return drawn;
 }
 

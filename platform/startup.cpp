@@ -14,6 +14,7 @@
 #include "platform/control.h"
 #include "platform/dos.h"
 #include "platform/internal.h"
+#include "platform/startup_display.h"
 
 struct Library *DOSBase = nullptr;
 
@@ -97,7 +98,10 @@ struct EntryCall {
 void *run_entry(void *data)
 {
     EntryCall *call = static_cast<EntryCall *>(data);
-    platform::journal("Startup stack %zu", platform_current_stack_size());
+    // Finding the main thread's stack means reading /proc/self/maps: only
+    // when the line is kept.
+    if (platform::journalling())
+        platform::journal("Startup stack %zu", platform_current_stack_size());
     call->result = call->entry(call->argc, call->argv);
     return nullptr;
 }
@@ -154,12 +158,42 @@ size_t platform_current_stack_size()
     return size;
 }
 
-int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack)
+namespace
+{
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 1
+#endif
+#endif
+#ifndef QUILLPEEK_LEAKS_CHECKED_AT_EXIT
+#define QUILLPEEK_LEAKS_CHECKED_AT_EXIT 0
+#endif
+
+// After main: a display connection begun early and never used is not
+// waited for by the process (unless leaks are to be checked at exit, which
+// needs it closed): what main wrote is flushed, and the process ends.
+void settle_display(bool whole_process, int result)
+{
+    if (platform::display_settle(!whole_process || QUILLPEEK_LEAKS_CHECKED_AT_EXIT))
+        return;
+    std::fflush(nullptr);
+    _exit(result);
+}
+
+} // namespace
+
+int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack,
+                     bool whole_process)
 {
     apply_environment_controls();
     DOSBase = OpenLibrary("dos.library", 37);
     if (DOSBase == nullptr)
         return RETURN_FAIL;
+    if (whole_process)
+        platform::display_allow_early_start();
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};
@@ -169,5 +203,6 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
         call.result = RETURN_FAIL;
     std::fflush(stdout);
     CloseLibrary(DOSBase);
+    settle_display(whole_process, call.result);
     return call.result;
 }

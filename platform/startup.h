@@ -24,7 +24,13 @@ extern "C" const unsigned long __stack;
 typedef int (*StartupEntry)(int argc, char **argv);
 
 // Runs entry as the start-up runs main; returns the process's return code.
-int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack);
+// For the process's own main (whole_process), the start-up also allows
+// connecting early to the display while main decodes its picture
+// (platform/startup_display.h), and when main returns without having used
+// that connection, the process ends at once rather than wait for it.
+// Programs that never open a window pass false.
+int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack,
+                     bool whole_process = false);
 
 // The arguments that ReadArgs parses (argv[0] is the command's name).
 void platform_set_arguments(int argc, char **argv);

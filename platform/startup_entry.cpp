@@ -7,5 +7,5 @@ extern "C" int __real_main(int argc, char **argv);
 
 extern "C" int __wrap_main(int argc, char **argv)
 {
-    return platform_startup(__real_main, argc, argv, __stack);
+    return platform_startup(__real_main, argc, argv, __stack, true);
 }

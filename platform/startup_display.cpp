@@ -1,0 +1,200 @@
+// See startup_display.h.
+#include "platform/startup_display.h"
+
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+
+#include "platform/internal.h"
+#include "platform/sdl.h"
+#include "platform/x11_errors.h"
+
+namespace
+{
+
+// What the display start leaves for the thread that opens the library.
+struct Outcome {
+    bool started = false;
+    std::string failure; // the journal line when it failed
+};
+
+// Variables set for the length of the start only, because they spare it
+// work no window needs; a value the user gave is left alone.
+struct StartEnvironment {
+    bool compose = false;
+    bool bus = false;
+};
+
+struct EarlyStart {
+    std::thread thread;
+    std::atomic<bool> done{false};
+    Outcome outcome;
+    StartEnvironment environment;
+};
+
+EarlyStart *early = nullptr;
+bool early_allowed = false;
+
+// Keys arrive as raw keys and key symbols, never as composed text, so Xlib
+// need not read the locale's compose table (a quarter of the time the video
+// start takes). Without a session bus address libdbus would try to launch
+// a bus (a fork and exec of dbus-launch along PATH) for SDL's input-method
+// and screen-saver helpers, which a plain window does not use; an address of
+// no known kind makes it give up at once.
+StartEnvironment prepare_environment()
+{
+    StartEnvironment set;
+    set.compose = std::getenv("XCOMPOSEFILE") == nullptr;
+    if (set.compose)
+        setenv("XCOMPOSEFILE", "/dev/null", 0);
+    set.bus = std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr;
+    if (set.bus)
+        setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+    return set;
+}
+
+void restore_environment(const StartEnvironment &set)
+{
+    if (set.compose)
+        unsetenv("XCOMPOSEFILE");
+    if (set.bus)
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+void set_hints()
+{
+    const platform::SdlCalls &sdl = platform::sdl();
+    sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
+    sdl.SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
+    // one: SDL would otherwise fall back to its invisible offscreen driver
+    // when there is no display, and the program would wait on a window
+    // nobody can see. Wayland is only tried where it can be reached.
+    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    sdl.SetHint(SDL_HINT_VIDEODRIVER,
+                runtime_dir != nullptr && *runtime_dir != '\0' ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
+    // A window that shows a picture does not keep the screen saver away.
+    sdl.SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+}
+
+// SDL loaded and its video started, on whichever thread calls it. The
+// environment is prepared by the caller.
+Outcome start_video()
+{
+    Outcome outcome;
+    if (!platform::sdl_load()) {
+        outcome.failure = std::string("intuition.library: ") + platform::sdl_load_error();
+        return outcome;
+    }
+    set_hints();
+    platform::x11_tolerate_events_to_vanished_windows();
+    if (platform::sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        outcome.failure = std::string("SDL_InitSubSystem video: ") + platform::sdl().GetError();
+        platform::sdl().Quit();
+        platform::x11_restore_error_handler();
+        return outcome;
+    }
+    outcome.started = true;
+    return outcome;
+}
+
+bool display_named()
+{
+    const char *x11 = std::getenv("DISPLAY");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// The early start, ended and taken: its outcome, the environment restored.
+Outcome take_early()
+{
+    early->thread.join();
+    restore_environment(early->environment);
+    Outcome outcome = early->outcome;
+    delete early;
+    early = nullptr;
+    return outcome;
+}
+
+// Begins connecting on a thread of its own, where a display is named.
+void start_early()
+{
+    if (early != nullptr || !display_named() || platform::library_missing("intuition.library"))
+        return;
+    EarlyStart *start = new (std::nothrow) EarlyStart;
+    if (start == nullptr)
+        return;
+    start->environment = prepare_environment();
+    // What SDL and Xlib allocate on the thread lives as long as the window:
+    // in an arena of the thread's own it would stay beside the main one.
+    mallopt(M_ARENA_MAX, 1);
+    try {
+        start->thread = std::thread([start] {
+            start->outcome = start_video();
+            start->done = true;
+        });
+    } catch (...) {
+        restore_environment(start->environment);
+        delete start;
+        return; // the first open connects on its own
+    }
+    early = start;
+}
+
+} // namespace
+
+namespace platform
+{
+
+void display_allow_early_start()
+{
+    early_allowed = true;
+}
+
+void display_library_opened(const char *name)
+{
+    if (!early_allowed || std::strcmp(name, "datatypes.library") != 0)
+        return;
+    early_allowed = false; // once per process
+    start_early();
+}
+
+bool display_start()
+{
+    Outcome outcome;
+    if (early != nullptr) {
+        outcome = take_early();
+    } else {
+        StartEnvironment set = prepare_environment();
+        outcome = start_video();
+        restore_environment(set);
+    }
+    if (!outcome.started)
+        journal("%s", outcome.failure.c_str());
+    return outcome.started;
+}
+
+void display_stop()
+{
+    sdl().QuitSubSystem(SDL_INIT_VIDEO);
+    sdl().Quit();
+    x11_restore_error_handler();
+}
+
+bool display_settle(bool wait)
+{
+    if (early == nullptr)
+        return true;
+    if (!wait && !early->done)
+        return false;
+    if (take_early().started)
+        display_stop();
+    return true;
+}
+
+} // namespace platform
