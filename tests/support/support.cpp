@@ -31,9 +31,19 @@ std::string source_dir()
 {
     return QUILLPEEK_SOURCE_DIR;
 }
-std::string shared_dir()
+std::string corpus_dir()
 {
-    return QUILLPEEK_SHARED_DIR;
+    return std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus";
+}
+
+const char *const realcorpus_missing = "no real-world corpus: set QUILLPEEK_REALCORPUS to a folder with "
+                                       "INDEX.tsv (or put it at ../shared/realcorpus)";
+
+std::string realcorpus_dir()
+{
+    const char *named = std::getenv("QUILLPEEK_REALCORPUS");
+    std::string dir = named != nullptr && *named != '\0' ? named : QUILLPEEK_SHARED_DIR "/realcorpus";
+    return std::filesystem::exists(dir + "/INDEX.tsv") ? dir : std::string();
 }
 std::string binary_path()
 {

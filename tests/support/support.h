@@ -12,8 +12,15 @@ namespace testing_support
 {
 
 std::string source_dir();
-std::string shared_dir();  // ../shared beside the checkout
 std::string binary_path(); // build/quillpeek (of this build)
+
+// The project's own five office documents (tests/data/corpus).
+std::string corpus_dir();
+// The optional corpus of real-world documents with its INDEX.tsv: the folder
+// $QUILLPEEK_REALCORPUS names, else ../shared/realcorpus beside the checkout
+// when it is there; empty when there is none.
+std::string realcorpus_dir();
+extern const char *const realcorpus_missing; // the line a skipped test gives
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
@@ -90,5 +97,13 @@ std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32
 std::vector<uint32_t> test_pattern(uint32_t width, uint32_t height);
 
 } // namespace testing_support
+
+// Skips the running test, with one line saying how to enable it, when there
+// is no real-world corpus.
+#define REQUIRE_REALCORPUS()                                                                                 \
+    do {                                                                                                     \
+        if (testing_support::realcorpus_dir().empty())                                                       \
+            GTEST_SKIP() << testing_support::realcorpus_missing;                                             \
+    } while (0)
 
 #endif
