@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/control.h"
 #include "platform/dos.h"
 #include "platform/internal.h"
@@ -160,6 +161,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
     DOSBase = OpenLibrary("dos.library", 37);
     if (DOSBase == nullptr)
         return RETURN_FAIL;
+    platform_console_open(&argc, argv);
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};
@@ -168,6 +170,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
     else if (!run_on_own_stack(call, minimum_stack))
         call.result = RETURN_FAIL;
     std::fflush(stdout);
+    platform_console_close();
     CloseLibrary(DOSBase);
     return call.result;
 }
