@@ -50,6 +50,14 @@ std::string binary_path()
     return QUILLPEEK_BINARY;
 }
 
+ProcessResult install_into(const std::string &destdir)
+{
+    ProcessOptions options;
+    options.env["DESTDIR"] = destdir;
+    options.timeout_seconds = 120;
+    return run_process({QUILLPEEK_CMAKE, "--install", QUILLPEEK_BUILD_DIR, "--prefix", "/usr"}, options);
+}
+
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -71,6 +71,10 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
 // Runs build/quillpeek with these arguments.
 ProcessResult run_quillpeek(const std::vector<std::string> &arguments, const ProcessOptions &options = {});
 
+// Installs this build under destdir with the prefix /usr, as a package
+// does (cmake --install with DESTDIR); returns what cmake said.
+ProcessResult install_into(const std::string &destdir);
+
 // One member of an archive written by write_archive.
 struct Member {
     std::string name;
