@@ -4,10 +4,10 @@
 // start has no terminal: when the process has no controlling terminal, the
 // start-up hands standard output and standard error to the console, which
 // keeps what is written. When the program ends, anything written goes on to
-// the streams the process was given (often /dev/null or the session's log)
-// and is shown in a message window titled "Quillpeek" that stays until the
+// the standard error the process was given (often /dev/null or the
+// session's log), in the order it was written, and is shown in a message window titled "Quillpeek" that stays until the
 // person closes it; only then does the process end, with main's return
-// code. Without a display the text goes to the given streams alone.
+// code. Without a display the text goes to the given stream alone.
 //
 // Started from a terminal, or without the marker, nothing changes: a shell
 // user's redirected or piped streams are never turned into windows.

@@ -81,4 +81,16 @@ TEST(Messages, FileUrisAreDecodedOrRefusedWithAMessage)
     EXPECT_EQ(remote.exit_code, 1);
 }
 
+TEST(Messages, ADesktopStartWithoutADisplayGivesItsTextToTheGivenStream)
+{
+    testing_support::ProcessOptions options;
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+    ProcessResult result = testing_support::run_process(
+        {"/usr/bin/setsid", "-w", testing_support::binary_path(), "--desktop"}, options);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "There was no file specified!\n");
+}
+
 } // namespace
