@@ -74,7 +74,10 @@ std::string kept_text()
 // when long.
 std::string window_text(const std::string &text)
 {
-    std::string shown = text.substr(0, window_text_limit);
+    size_t end = std::min(text.size(), window_text_limit);
+    while (end < text.size() && end > 0 && (text[end] & 0xC0) == 0x80)
+        --end; // not inside a character
+    std::string shown = text.substr(0, end);
     if (text.size() > window_text_limit)
         shown += "\n...";
     while (!shown.empty() && shown.back() == '\n')
