@@ -31,6 +31,11 @@ std::string source_dir()
 {
     return QUILLPEEK_SOURCE_DIR;
 }
+std::string shared_dir()
+{
+    return QUILLPEEK_SHARED_DIR;
+}
+
 std::string corpus_dir()
 {
     return std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus";

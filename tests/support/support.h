@@ -13,6 +13,7 @@ namespace testing_support
 
 std::string source_dir();
 std::string binary_path(); // build/quillpeek (of this build)
+std::string shared_dir();  // ../shared beside the checkout, which may be absent
 
 // The project's own five office documents (tests/data/corpus).
 std::string corpus_dir();
