@@ -99,7 +99,7 @@ std::string many_zip()
 
 std::string corpus_document()
 {
-    return std::string(QUILLPEEK_SHARED_DIR) + "/corpus/writer.odt";
+    return std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus/writer.odt";
 }
 
 std::string largest_real_document()

@@ -21,7 +21,7 @@ cache=${TMPDIR:-/tmp}/quillpeek-bench
 driver=$build/bench/bench_extract_thumbnail
 member=Thumbnails/thumbnail.png
 documents=(
-  "$shared/corpus/writer.odt"
+  "$here/tests/data/corpus/writer.odt"
   "$cache/big-1gib.zip"
   "$shared/realcorpus/odftoolkit__Presentation3.odp"
   "$cache/members-100000.zip"

@@ -12,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-document=${2:-$root/../shared/corpus/writer.odt}
+document=${2:-$root/tests/data/corpus/writer.odt}
 runs=${3:-20}
 baseline=${4:-}
 quillpeek=$build/quillpeek

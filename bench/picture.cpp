@@ -29,7 +29,7 @@ namespace
 
 std::string corpus_thumbnail()
 {
-    const std::string path = std::string(QUILLPEEK_SHARED_DIR) + "/corpus/writer.odt";
+    const std::string path = std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus/writer.odt";
     struct archive *a = archive_read_new();
     archive_read_support_format_zip(a);
     std::string data;

@@ -5,8 +5,10 @@
 // -> thumbnail member -> PictureBuffer -> window. It stops with one message
 // at the first step that yields nothing, and always closes its libraries in
 // the reverse order of opening. The result is 0 when a picture was shown and
-// its window closed by the user, 1 otherwise.
+// its window closed by the user, 1 otherwise. "--help" and "--version" are
+// answered before anything is opened; a document may be named by a file: URI.
 #include <cstdio>
+#include <string>
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
@@ -48,10 +50,23 @@ bool show_document(const char *path)
     return true;
 }
 
+// The document named by the argument, a path or a file: URI.
+bool show_argument(const char *argument)
+{
+    std::string path;
+    const char *problem = document_from_uri(argument, path);
+    if (problem != nullptr)
+        return report_problem(argument, problem);
+    return show_document(path.c_str());
+}
+
 } // namespace
 
-int main(int, char **)
+int main(int argc, char **argv)
 {
+    // The conventional options are answered before anything is opened.
+    if (argc == 2 && answer_option(argv[1], ver + 1))
+        return 0;
     DOSBase1 = OpenLibrary("dos.library", 39);
     if (DOSBase1 == nullptr)
         return 1;
@@ -71,7 +86,7 @@ int main(int, char **)
     if (ReadArgs("DOCUMENTPATH/A", arguments, nullptr) == nullptr)
         printf("There was no file specified!\n");
     else
-        shown = show_document(reinterpret_cast<const char *>(arguments[0]));
+        shown = show_argument(reinterpret_cast<const char *>(arguments[0]));
     CloseLibrary(CyberGfxBase);
     CloseLibrary(GfxBase);
     CloseLibrary(DOSBase1);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -128,13 +129,80 @@ bool assign(const std::vector<TemplateItem> &items, const std::vector<std::strin
     return true;
 }
 
+// Reads one line of standard input, without its newline. False at the end of
+// the input with nothing read, or for a line longer than a command line.
+bool read_line(std::string &line)
+{
+    const size_t longest = 64 * 1024;
+    line.clear();
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n')
+        if (line.size() < longest + 1)
+            line += static_cast<char>(c);
+    return (c != EOF || !line.empty()) && line.size() <= longest;
+}
+
+// A quoted item's escapes: *" a quote, ** a star, *N a newline, *E an escape.
+size_t quoted_item(const std::string &line, size_t at, std::string &word)
+{
+    for (++at; at < line.size() && line[at] != '"'; ++at) {
+        char c = line[at];
+        if (c == '*' && at + 1 < line.size()) {
+            char next = line[++at];
+            c = next == 'n' || next == 'N' ? '\n' : next == 'e' || next == 'E' ? '\033' : next;
+        }
+        word += c;
+    }
+    return at + 1;
+}
+
+// A line split into items as the shell would give them: blanks separate,
+// double quotes keep an item together.
+std::vector<std::string> split_line(const std::string &line)
+{
+    std::vector<std::string> words;
+    for (size_t at = 0; at < line.size();) {
+        if (line[at] == ' ' || line[at] == '\t') {
+            ++at;
+            continue;
+        }
+        std::string word;
+        while (at < line.size() && line[at] != ' ' && line[at] != '\t')
+            if (line[at] == '"')
+                at = quoted_item(line, at, word);
+            else
+                word += line[at++];
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The template query: a lone "?" prints the template and ": ", and the line
+// then read from standard input gives the arguments (a "?" again asks anew).
+bool arguments_asked(const char *tmpl, std::vector<std::string> &arguments)
+{
+    for (;;) {
+        std::printf("%s: ", tmpl);
+        std::fflush(stdout);
+        std::string line;
+        if (!read_line(line))
+            return false;
+        arguments = split_line(line);
+        if (arguments.size() != 1 || arguments[0] != "?")
+            return true;
+    }
+}
+
 struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
 {
     std::vector<TemplateItem> items;
     if (tmpl == nullptr || array == nullptr || !parse_template(tmpl, items))
         return nullptr;
+    std::vector<std::string> arguments = process_arguments();
+    if (arguments.size() == 1 && arguments[0] == "?" && !arguments_asked(tmpl, arguments))
+        return nullptr;
     std::vector<const std::string *> values(items.size(), nullptr);
-    bool parsed = assign(items, process_arguments(), values);
+    bool parsed = assign(items, arguments, values);
     ParsedArgs *parsed_args = nullptr;
     if (parsed && platform::allocation_allowed()) {
         parsed_args = new ParsedArgs;

@@ -26,8 +26,12 @@ struct RDArgs {
 // template of comma-separated items "NAME[=ALIAS...][/A]". Each item's value
 // goes to its slot of array as a text pointer (0 when absent). A value is
 // given bare (positionally), as NAME=value or as NAME value; keywords match
-// regardless of case. Returns null when a required item is missing, an
-// argument is left over or the template is malformed.
+// regardless of case. A lone "?" asks for the arguments: the template and
+// ": " go to standard output, and one line read from standard input is
+// parsed instead (blanks separate items, "..." keeps one together, with *"
+// for a quote, ** a star, *N a newline). Returns null when a required item is
+// missing, an argument is left over, the template is malformed or the input
+// ended before a line.
 struct RDArgs *LVO_ReadArgs(struct Library *base, CONST_STRPTR tmpl, IPTR *array, struct RDArgs *args);
 void LVO_FreeArgs(struct Library *base, struct RDArgs *args);
 // Makes a directory (mode 0700) and returns a lock on it, 0 on failure

@@ -45,7 +45,8 @@ namespace platform
     X(GetSurfaceBlendMode)                                                                                   \
     X(SetSurfaceBlendMode)                                                                                   \
     X(FillRect)                                                                                              \
-    X(MapRGB)
+    X(MapRGB)                                                                                                \
+    X(ShowSimpleMessageBox)
 
 struct SdlCalls {
 #define QUILLPEEK_SDL_MEMBER(name) decltype(&::SDL_##name) name;

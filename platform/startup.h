@@ -6,13 +6,16 @@
 //    process with return code 20;
 //  - reads the test controls from the environment (QUILLPEEK_MISSING_LIBS,
 //    QUILLPEEK_TRACE, see platform/control.h);
+//  - opens the console of a desktop start (platform/console.h), taking its
+//    marker out of the arguments;
 //  - hands the arguments to ReadArgs;
 //  - owns Ctrl-C: a break is remembered, and noticed when the program next
 //    writes to standard output or standard error: "***Break\n" goes to
 //    standard error and the process ends with return code 20;
 //  - runs main on a stack of at least __stack bytes, on a thread of its own
 //    when the process's stack limit is smaller;
-//  - closes DOSBase after main returns and exits with main's result.
+//  - shows the console's text and waits for its window to close, closes
+//    DOSBase after main returns and exits with main's result.
 #ifndef QUILLPEEK_PLATFORM_STARTUP_H
 #define QUILLPEEK_PLATFORM_STARTUP_H
 

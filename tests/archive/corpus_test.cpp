@@ -11,7 +11,8 @@
 #include "platform_fixture.h"
 
 using namespace archive_tests;
-using testing_support::shared_dir;
+using testing_support::corpus_dir;
+using testing_support::realcorpus_dir;
 
 namespace
 {
@@ -74,7 +75,7 @@ class Corpus : public PlatformTest
 
 TEST_F(Corpus, EveryCorpusDocumentGivesItsWholeThumbnail)
 {
-    std::string folder = shared_dir() + "/corpus";
+    std::string folder = corpus_dir();
     DIR *dir = opendir(folder.c_str());
     ASSERT_NE(dir, nullptr) << folder;
     int documents = 0;
@@ -95,7 +96,8 @@ TEST_F(Corpus, EveryCorpusDocumentGivesItsWholeThumbnail)
 
 TEST_F(Corpus, EveryRealDocumentGivesWhatItsIndexSays)
 {
-    std::string folder = shared_dir() + "/realcorpus";
+    REQUIRE_REALCORPUS();
+    std::string folder = realcorpus_dir();
     auto rows = read_index(folder + "/INDEX.tsv");
     ASSERT_GT(rows.size(), 300u);
     int found = 0, refused = 0;

@@ -29,7 +29,9 @@ void PrintTo(const Document &document, std::ostream *out)
 // The real-world documents, as their index describes them.
 std::vector<Document> real_documents()
 {
-    std::string dir = testing_support::shared_dir() + "/realcorpus/";
+    if (testing_support::realcorpus_dir().empty())
+        return {};
+    std::string dir = testing_support::realcorpus_dir() + "/";
     std::ifstream index(dir + "INDEX.tsv");
     std::string line;
     std::getline(index, line);
@@ -55,7 +57,7 @@ std::vector<Document> all_documents()
 {
     std::vector<Document> documents;
     for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt", "writer.odt"})
-        documents.push_back({testing_support::shared_dir() + "/corpus/" + name, true});
+        documents.push_back({testing_support::corpus_dir() + "/" + name, true});
     for (const Document &document : real_documents())
         documents.push_back(document);
     return documents;
@@ -91,6 +93,12 @@ std::string test_name(const ::testing::TestParamInfo<Document> &info)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name;
+}
+
+TEST(RealDocuments, AreAllListedFromTheirIndex)
+{
+    REQUIRE_REALCORPUS();
+    EXPECT_GT(real_documents().size(), 300u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpora, Documents, ::testing::ValuesIn(all_documents()), test_name);

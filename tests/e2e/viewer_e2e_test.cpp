@@ -124,7 +124,7 @@ class ViewerOnX : public ::testing::Test
 
 TEST_F(ViewerOnX, ShowsTheThumbnailRedrawsItScaledAfterAResizeAndEndsOnAClose)
 {
-    const std::string document = testing_support::shared_dir() + "/corpus/writer.odt";
+    const std::string document = testing_support::corpus_dir() + "/writer.odt";
     Picture thumbnail = thumbnail_of(document);
     ASSERT_GT(thumbnail.width, 0u);
     std::unique_ptr<Background> viewer = start(document);
@@ -184,7 +184,7 @@ TEST_F(ViewerOnX, ShowsTheThumbnailRedrawsItScaledAfterAResizeAndEndsOnAClose)
 TEST_F(ViewerOnX, EveryBundledDocumentIsShownOneToOne)
 {
     for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt"}) {
-        const std::string document = testing_support::shared_dir() + "/corpus/" + name;
+        const std::string document = testing_support::corpus_dir() + "/" + name;
         Picture thumbnail = thumbnail_of(document);
         ASSERT_GT(thumbnail.width, 0u) << name;
         std::unique_ptr<Background> viewer = start(document);
@@ -201,7 +201,7 @@ TEST_F(ViewerOnX, EveryBundledDocumentIsShownOneToOne)
 
 TEST(ViewerWithoutDisplay, SaysSoAndReturnsOne)
 {
-    const std::string document = testing_support::shared_dir() + "/corpus/writer.odt";
+    const std::string document = testing_support::corpus_dir() + "/writer.odt";
     testing_support::ProcessOptions options;
     options.env["DISPLAY"] = "";
     options.env["WAYLAND_DISPLAY"] = "";

@@ -185,7 +185,7 @@ TEST_F(HostileDocuments, HeadersThatLieAboutSizesNeverOverrunTheBlock)
 
 TEST_F(HostileDocuments, TruncatedAndEmptyDocumentsEndWithAMessage)
 {
-    std::string writer = testing_support::read_file(testing_support::shared_dir() + "/corpus/writer.odt");
+    std::string writer = testing_support::read_file(testing_support::corpus_dir() + "/writer.odt");
     for (size_t length : {writer.size() / 2, writer.size() - 10, size_t{30}, size_t{4}, size_t{0}}) {
         std::string path = dir.file("cut-" + std::to_string(length) + ".odt");
         testing_support::write_file(path, writer.substr(0, length));

@@ -13,6 +13,7 @@
 #include "platform_fixture.h"
 #include "pictures.h"
 #include "support.h"
+#include "support.h"
 
 namespace
 {
@@ -43,7 +44,7 @@ using CorpusTest = PlatformTest;
 
 TEST_F(CorpusTest, CorpusThumbnailsDecodeToTheSamePixelsAsLibspngAlone)
 {
-    const std::string dir = testing_support::shared_dir() + "/corpus/";
+    const std::string dir = testing_support::corpus_dir() + "/";
     for (const char *document : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt", "writer.odt"}) {
         SCOPED_TRACE(document);
         std::string png;
@@ -65,7 +66,8 @@ TEST_F(CorpusTest, CorpusThumbnailsDecodeToTheSamePixelsAsLibspngAlone)
 // whether it decodes.
 TEST_F(CorpusTest, EveryRealWorldThumbnailDecodesAtItsStatedSize)
 {
-    const std::string dir = testing_support::shared_dir() + "/realcorpus/";
+    REQUIRE_REALCORPUS();
+    const std::string dir = testing_support::realcorpus_dir() + "/";
     std::ifstream index(dir + "INDEX.tsv");
     ASSERT_TRUE(index) << "no INDEX.tsv";
     std::string line;

@@ -35,9 +35,32 @@ std::string shared_dir()
 {
     return QUILLPEEK_SHARED_DIR;
 }
+
+std::string corpus_dir()
+{
+    return std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus";
+}
+
+const char *const realcorpus_missing = "no real-world corpus: set QUILLPEEK_REALCORPUS to a folder with "
+                                       "INDEX.tsv (or put it at ../shared/realcorpus)";
+
+std::string realcorpus_dir()
+{
+    const char *named = std::getenv("QUILLPEEK_REALCORPUS");
+    std::string dir = named != nullptr && *named != '\0' ? named : QUILLPEEK_SHARED_DIR "/realcorpus";
+    return std::filesystem::exists(dir + "/INDEX.tsv") ? dir : std::string();
+}
 std::string binary_path()
 {
     return QUILLPEEK_BINARY;
+}
+
+ProcessResult install_into(const std::string &destdir)
+{
+    ProcessOptions options;
+    options.env["DESTDIR"] = destdir;
+    options.timeout_seconds = 120;
+    return run_process({QUILLPEEK_CMAKE, "--install", QUILLPEEK_BUILD_DIR, "--prefix", "/usr"}, options);
 }
 
 std::string read_file(const std::string &path)

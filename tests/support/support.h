@@ -14,8 +14,16 @@ namespace testing_support
 {
 
 std::string source_dir();
-std::string shared_dir();  // ../shared beside the checkout
 std::string binary_path(); // build/quillpeek (of this build)
+std::string shared_dir();  // ../shared beside the checkout, which may be absent
+
+// The project's own five office documents (tests/data/corpus).
+std::string corpus_dir();
+// The optional corpus of real-world documents with its INDEX.tsv: the folder
+// $QUILLPEEK_REALCORPUS names, else ../shared/realcorpus beside the checkout
+// when it is there; empty when there is none.
+std::string realcorpus_dir();
+extern const char *const realcorpus_missing; // the line a skipped test gives
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
@@ -67,6 +75,10 @@ ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOpt
 // Runs build/quillpeek with these arguments.
 ProcessResult run_quillpeek(const std::vector<std::string> &arguments, const ProcessOptions &options = {});
 
+// Installs this build under destdir with the prefix /usr, as a package
+// does (cmake --install with DESTDIR); returns what cmake said.
+ProcessResult install_into(const std::string &destdir);
+
 // One member of an archive written by write_archive.
 struct Member {
     std::string name;
@@ -94,5 +106,13 @@ using testkit::noise;
 using testkit::test_pattern;
 
 } // namespace testing_support
+
+// Skips the running test, with one line saying how to enable it, when there
+// is no real-world corpus.
+#define REQUIRE_REALCORPUS()                                                                                 \
+    do {                                                                                                     \
+        if (testing_support::realcorpus_dir().empty())                                                       \
+            GTEST_SKIP() << testing_support::realcorpus_missing;                                             \
+    } while (0)
 
 #endif
