@@ -2,16 +2,17 @@
 // into 32-bit words in memory.
 //
 // The filter is separable. Each source row that the visible destination
-// rows need is scaled across once, into premultiplied pixels of 16 bits per
-// channel (0x00AA00RR00GG00BB, 8 significant bits each); a destination row
-// is then mixed from one or more of those rows and laid over the target.
-// The two most recently scaled rows are kept, which is all that an
-// enlargement (two rows per destination row) or an area average (whose
-// rows overlap by at most one) asks for again.
+// rows need is premultiplied and scaled across once, into a row of words
+// 0xAARRGGBB; a destination row is then mixed from one or more of those
+// rows and laid over the target. The two most recently scaled rows are
+// kept, which is all that an enlargement (two rows per destination row) or
+// an area average (whose rows overlap by at most one) asks for again.
 //
-// Weights are fixed point: a linear step in 1/256, an area share in
-// 1/65536, the shares of one destination pixel summing to exactly 65536 so
-// that a flat colour stays flat.
+// Weights are fixed point: a linear step in 1/128, rounded once,
+// (a * (128 - f) + b * f + 64) / 128; an area share in 1/65536, the shares
+// of one destination pixel summing to exactly 65536 so that a flat colour
+// stays flat. Processors with AVX2 run the two linear steps and the laying
+// over eight pixels at a time, with the same arithmetic and results.
 #include "platform/scaling.h"
 
 #include <algorithm>
@@ -20,6 +21,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUILLPEEK_AVX2 1
+#include <immintrin.h>
 #endif
 
 #include "platform/cybergraphics.h"
@@ -49,9 +54,7 @@ bool layout_of(uint8_t format, Layout &layout)
     return false;
 }
 
-const uint64_t lane_mask = 0x00FF00FF00FF00FFull; // the low byte of each 16-bit channel
-const uint64_t lane_half = 0x0080008000800080ull; // 1/2 in each channel, for rounding
-const uint64_t pair_mask = 0x0000FFFF0000FFFFull; // two channels in 32-bit lanes
+const uint32_t linear_one = 128;
 const uint32_t area_one = 65536;
 
 // Rounded x / 255 for x up to 255 * 255.
@@ -69,27 +72,28 @@ struct Visible {
 };
 
 // For each visible destination pixel of one axis: the first source pixel
-// it takes, and either the linear weight of the pixel after it (in 1/256)
-// or a run of area shares.
+// it takes, and either the linear weight of the pixel after it or a run of
+// area shares.
 struct Axis {
     bool area = false;
     std::vector<uint32_t> first;
-    std::vector<uint32_t> fraction; // linear
+    std::vector<uint32_t> fraction; // linear, in 1/128
     std::vector<uint32_t> start;    // area: pixel i's shares are weights[start[i]..start[i + 1])
-    std::vector<uint32_t> weights;  // area
+    std::vector<uint32_t> weights;  // area, in 1/65536
 };
 
 // Destination pixel i of n has its centre at (i + 1/2) * size / n in the
-// source, that is between source centres first - 1/2 and first + 1/2.
+// source, that is between source centres first + 1/2 and first + 3/2.
 void plan_linear(Axis &axis, uint32_t size, uint32_t n, uint32_t from, uint32_t to)
 {
+    int64_t twice_n = 2 * int64_t(n);
     for (uint32_t i = from; i < to; ++i) {
         int64_t at = (2 * int64_t(i) + 1) * size - n; // (centre - 1/2) * 2n
         uint32_t first = 0, fraction = 0;
         if (at > 0) {
-            first = uint32_t(at / (2 * int64_t(n)));
-            fraction = uint32_t(((at % (2 * int64_t(n))) * 256 + n) / (2 * int64_t(n)));
-            if (fraction == 256) {
+            first = uint32_t(at / twice_n);
+            fraction = uint32_t(((at % twice_n) * linear_one + n) / twice_n);
+            if (fraction == linear_one) {
                 ++first;
                 fraction = 0;
             }
@@ -134,12 +138,204 @@ void plan_axis(Axis &axis, uint32_t size, uint32_t n, uint32_t from, uint32_t to
 }
 
 // ---------------------------------------------------------------------------
+// One pixel at a time.
+
+// a * (128 - f) + b * f on each channel, rounded; two channels per 16-bit
+// half of a word never carry into each other.
+uint32_t mix_word(uint32_t a, uint32_t b, uint32_t f)
+{
+    uint32_t g = linear_one - f;
+    uint32_t rb = ((a & 0xFF00FF) * g + (b & 0xFF00FF) * f + 0x400040) >> 7;
+    uint32_t ag = (((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f + 0x400040) >> 7;
+    return (rb & 0xFF00FF) | (ag & 0xFF00FF) << 8;
+}
+
+// A premultiplied pixel over what lies beneath, on every channel.
+uint32_t over_word(uint32_t pixel, uint32_t under)
+{
+    uint32_t keep = 255 - (pixel >> 24), out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        uint32_t c = ((pixel >> shift) & 0xFF) + div255(((under >> shift) & 0xFF) * keep);
+        out |= std::min<uint32_t>(c, 255) << shift;
+    }
+    return out;
+}
+
+void across_linear_words(const uint32_t *row, const Axis &axis, uint32_t *out, size_t from, size_t n)
+{
+    for (size_t i = from; i < n; ++i) {
+        const uint32_t *at = row + axis.first[i];
+        out[i] = mix_word(at[0], at[1], axis.fraction[i]);
+    }
+}
+
+void down_linear_words(const uint32_t *a, const uint32_t *b, uint32_t f, bool opaque, uint32_t *out,
+                       size_t from, size_t to)
+{
+    for (size_t i = from; i < to; ++i) {
+        uint32_t pixel = mix_word(a[i], b[i], f);
+        out[i] = opaque ? pixel : over_word(pixel, out[i]);
+    }
+}
+
+// Area sums of one pixel in two words of two 32-bit lanes each: blue and
+// red, green and alpha. A lane never exceeds 255 * 65536.
+struct Sum {
+    uint64_t low = 0, high = 0;
+};
+
+void add_weighted(Sum &sum, uint32_t word, uint32_t weight)
+{
+    sum.low += (uint64_t(word & 0xFF) | uint64_t(word & 0xFF0000) << 16) * weight;
+    sum.high += (uint64_t((word >> 8) & 0xFF) | uint64_t(word >> 24) << 32) * weight;
+}
+
+uint32_t sum_value(const Sum &sum)
+{
+    const uint64_t half = 0x0000800000008000ull;
+    uint64_t low = (sum.low + half) >> 16, high = (sum.high + half) >> 16;
+    return uint32_t((low & 0xFF) | (low >> 16 & 0xFF0000) | (high & 0xFF) << 8 |
+                    (high >> 16 & 0xFF0000) << 8);
+}
+
+void across_area(const uint32_t *row, const Axis &axis, uint32_t *out)
+{
+    size_t n = axis.first.size();
+    for (size_t i = 0; i < n; ++i) {
+        Sum sum;
+        const uint32_t *at = row + axis.first[i];
+        for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; ++k)
+            add_weighted(sum, *at++, axis.weights[k]);
+        out[i] = sum_value(sum);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Eight pixels at a time, on processors with AVX2. The bytes of a pixel are
+// weighed with one multiply-add of unsigned weights and signed values, the
+// values offset by -128 and the offset taken off again after the sum.
+
+bool simd_allowed = true;
+
+#if defined(QUILLPEEK_AVX2)
+
+bool has_avx2()
+{
+    static const bool present = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return present;
+}
+
+// The weights (128 - f, f) of one column, repeated for its four channels.
+uint64_t column_weights(uint32_t f)
+{
+    return uint64_t((linear_one - f) | f << 8) * 0x0001000100010001ull;
+}
+
+// Columns in the order the kernel takes them: of each eight, 0 1 4 5 2 3 6 7.
+std::vector<uint64_t> kernel_weights(const Axis &axis)
+{
+    static const unsigned order[8] = {0, 1, 4, 5, 2, 3, 6, 7};
+    size_t n = axis.fraction.size() / 8 * 8;
+    std::vector<uint64_t> weights(n);
+    for (size_t i = 0; i < n; ++i)
+        weights[i] = column_weights(axis.fraction[i - i % 8 + order[i % 8]]);
+    return weights;
+}
+
+inline __attribute__((target("avx2"), always_inline)) __m256i weigh(__m256i values, __m256i weights)
+{
+    __m256i offset = _mm256_set1_epi8(char(0x80));
+    __m256i sum = _mm256_maddubs_epi16(weights, _mm256_xor_si256(values, offset));
+    return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128 * 128 + 64)), 7);
+}
+
+// The pairs of source pixels of four columns, two per half.
+inline __attribute__((target("avx2"), always_inline)) __m256i
+pairs_at(const uint32_t *row, const uint32_t *first, size_t a, size_t b, size_t c, size_t d)
+{
+    __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + first[a]));
+    __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + first[c]));
+    low = _mm_unpacklo_epi64(low, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + first[b])));
+    high = _mm_unpacklo_epi64(high, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + first[d])));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Returns how many columns it did (a multiple of eight).
+__attribute__((target("avx2"))) size_t across_linear_avx2(const uint32_t *row, const uint32_t *first,
+                                                          const uint64_t *weights, uint32_t *out, size_t n)
+{
+    const __m256i pair_channels = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0, 4,
+                                                   1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        __m256i near = _mm256_shuffle_epi8(pairs_at(row, first, i, i + 1, i + 4, i + 5), pair_channels);
+        __m256i far = _mm256_shuffle_epi8(pairs_at(row, first, i + 2, i + 3, i + 6, i + 7), pair_channels);
+        near = weigh(near, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(weights + i)));
+        far = weigh(far, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(weights + i + 4)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_packus_epi16(near, far));
+    }
+    return i;
+}
+
+// pixel + under * (255 - alpha) / 255, rounded, on all 32 bytes.
+inline __attribute__((target("avx2"), always_inline)) __m256i over_avx2(__m256i pixel, __m256i under)
+{
+    const __m256i alphas = _mm256_setr_epi8(3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15, 3, 3, 3,
+                                            3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15);
+    __m256i zero = _mm256_setzero_si256(), half = _mm256_set1_epi16(128);
+    __m256i keep = _mm256_xor_si256(_mm256_shuffle_epi8(pixel, alphas), _mm256_set1_epi8(char(0xFF)));
+    __m256i low = _mm256_mullo_epi16(_mm256_unpacklo_epi8(under, zero), _mm256_unpacklo_epi8(keep, zero));
+    __m256i high = _mm256_mullo_epi16(_mm256_unpackhi_epi8(under, zero), _mm256_unpackhi_epi8(keep, zero));
+    low = _mm256_add_epi16(low, half);
+    high = _mm256_add_epi16(high, half);
+    low = _mm256_srli_epi16(_mm256_add_epi16(low, _mm256_srli_epi16(low, 8)), 8);
+    high = _mm256_srli_epi16(_mm256_add_epi16(high, _mm256_srli_epi16(high, 8)), 8);
+    return _mm256_adds_epu8(pixel, _mm256_packus_epi16(low, high));
+}
+
+// Pixels [from, to) of a destination row, from % 8 == to % 8; stores bypass
+// the cache when stream is set (out + from then 32-byte aligned).
+__attribute__((target("avx2"))) void down_linear_avx2(const uint32_t *a, const uint32_t *b, uint32_t f,
+                                                      bool opaque, bool stream, uint32_t *out, size_t from,
+                                                      size_t to)
+{
+    __m256i weights = _mm256_set1_epi16(short((linear_one - f) | f << 8));
+    for (size_t i = from; i < to; i += 8) {
+        __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + i));
+        __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + i));
+        __m256i pixel = _mm256_packus_epi16(weigh(_mm256_unpacklo_epi8(va, vb), weights),
+                                            weigh(_mm256_unpackhi_epi8(va, vb), weights));
+        __m256i *at = reinterpret_cast<__m256i *>(out + i);
+        if (!opaque)
+            _mm256_storeu_si256(at, over_avx2(pixel, _mm256_loadu_si256(at)));
+        else if (stream)
+            _mm256_stream_si256(at, pixel);
+        else
+            _mm256_storeu_si256(at, pixel);
+    }
+}
+
+#endif
+
+[[maybe_unused]] bool use_simd()
+{
+#if defined(QUILLPEEK_AVX2)
+    return simd_allowed && has_avx2();
+#else
+    return false;
+#endif
+}
+
+// ---------------------------------------------------------------------------
 // Scaling across.
 
-// One source row as premultiplied wide pixels, its last pixel repeated once
-// beyond it so that a linear step never reads past the row. True when every
-// pixel of the row is opaque.
-bool expand_row(const uint8_t *row, uint32_t width, const Layout &l, uint64_t *out)
+// One source row as premultiplied words, its last pixel repeated once beyond
+// it so that a linear step never reads past the row. True when every pixel
+// of the row is opaque.
+bool expand_row(const uint8_t *row, uint32_t width, const Layout &l, uint32_t *out)
 {
     bool opaque = true;
     for (uint32_t x = 0; x < width; ++x, row += l.bytes) {
@@ -151,56 +347,10 @@ bool expand_row(const uint8_t *row, uint32_t width, const Layout &l, uint64_t *o
             g = div255(g * a);
             b = div255(b * a);
         }
-        out[x] = uint64_t(a) << 48 | uint64_t(r) << 32 | uint64_t(g) << 16 | b;
+        out[x] = a << 24 | r << 16 | g << 8 | b;
     }
     out[width] = out[width - 1];
     return opaque;
-}
-
-// Each channel's a * (256 - f) + b * f stays below 65536, so one 64-bit
-// multiply weighs all four channels at once.
-uint64_t mix_wide(uint64_t a, uint64_t b, uint32_t f)
-{
-    return ((a * (256 - f) + b * f + lane_half) >> 8) & lane_mask;
-}
-
-void across_linear(const uint64_t *row, const Axis &axis, uint64_t *out)
-{
-    size_t n = axis.first.size();
-    for (size_t i = 0; i < n; ++i) {
-        const uint64_t *at = row + axis.first[i];
-        out[i] = mix_wide(at[0], at[1], axis.fraction[i]);
-    }
-}
-
-// Area sums in two 64-bit words of two 32-bit lanes each: blue and red,
-// green and alpha. A lane never exceeds 255 * 65536.
-struct Sum {
-    uint64_t low = 0, high = 0;
-};
-
-void add_weighted(Sum &sum, uint64_t wide, uint32_t weight)
-{
-    sum.low += (wide & pair_mask) * weight;
-    sum.high += ((wide >> 16) & pair_mask) * weight;
-}
-
-uint64_t sum_value(const Sum &sum)
-{
-    const uint64_t half = 0x0000800000008000ull;
-    return (((sum.low + half) >> 16) & pair_mask) | (((sum.high + half) >> 16) & pair_mask) << 16;
-}
-
-void across_area(const uint64_t *row, const Axis &axis, uint64_t *out)
-{
-    size_t n = axis.first.size();
-    for (size_t i = 0; i < n; ++i) {
-        Sum sum;
-        const uint64_t *at = row + axis.first[i];
-        for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; ++k)
-            add_weighted(sum, *at++, axis.weights[k]);
-        out[i] = sum_value(sum);
-    }
 }
 
 // The rows scaled across that the destination rows draw on, two kept.
@@ -208,17 +358,33 @@ struct AcrossRows {
     const platform::PixelSource *source;
     const Layout *layout;
     const Axis *axis;
-    std::vector<uint64_t> expanded;
-    std::vector<uint64_t> rows[2];
+    std::vector<uint64_t> kernel_weights; // empty: one column at a time
+    std::vector<uint32_t> expanded;
+    std::vector<uint32_t> rows[2];
     int64_t held[2] = {-1, -1};
     bool opaque[2] = {false, false};
     unsigned recent = 0;
 };
 
 struct Row {
-    const uint64_t *pixels;
+    const uint32_t *pixels;
     bool opaque;
 };
+
+void scale_across(AcrossRows &cache, uint32_t *out)
+{
+    const uint32_t *row = cache.expanded.data();
+    if (cache.axis->area) {
+        across_area(row, *cache.axis, out);
+        return;
+    }
+    size_t done = 0, n = cache.axis->first.size();
+#if defined(QUILLPEEK_AVX2)
+    if (!cache.kernel_weights.empty())
+        done = across_linear_avx2(row, cache.axis->first.data(), cache.kernel_weights.data(), out, n);
+#endif
+    across_linear_words(row, *cache.axis, out, done, n);
+}
 
 Row across_row(AcrossRows &cache, uint32_t sy)
 {
@@ -231,97 +397,64 @@ Row across_row(AcrossRows &cache, uint32_t sy)
     const platform::PixelSource &s = *cache.source;
     cache.opaque[slot] =
         expand_row(s.pixels + size_t(sy) * s.modulo, s.width, *cache.layout, cache.expanded.data());
-    if (cache.axis->area)
-        across_area(cache.expanded.data(), *cache.axis, cache.rows[slot].data());
-    else
-        across_linear(cache.expanded.data(), *cache.axis, cache.rows[slot].data());
+    scale_across(cache, cache.rows[slot].data());
     cache.held[slot] = sy;
     cache.recent = slot;
     return {cache.rows[slot].data(), cache.opaque[slot]};
 }
 
 // ---------------------------------------------------------------------------
-// Mixing down and laying the result over the target, four pixels at a time.
+// Mixing down and laying the result over the target.
 
-typedef uint16_t Wide4 __attribute__((vector_size(32)));
-typedef uint8_t Bytes4 __attribute__((vector_size(16)));
+// Rows of a large draw are written past the cache, as a large fill is.
+struct Output {
+    bool stream;
+};
 
-// out = a * (256 - f) + b * f, laid over what out holds unless opaque.
-template <bool Over>
-inline __attribute__((always_inline)) void mix_four(const uint64_t *a, const uint64_t *b, uint16_t f,
-                                                    uint32_t *out)
+void put_row(const uint32_t *a, const uint32_t *b, uint32_t f, bool opaque, const Output &output,
+             uint32_t *out, size_t n)
 {
-    Wide4 va, vb;
-    std::memcpy(&va, a, sizeof va);
-    std::memcpy(&vb, b, sizeof vb);
-    Wide4 pixel = (va * uint16_t(256 - f) + vb * f + 128) >> 8;
-    if (Over) {
-        Bytes4 under_bytes;
-        std::memcpy(&under_bytes, out, sizeof under_bytes);
-        Wide4 under = __builtin_convertvector(under_bytes, Wide4);
-        Wide4 alpha =
-            __builtin_shufflevector(pixel, pixel, 3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15);
-        Wide4 t = under * (255 - alpha) + 128;
-        pixel += (t + (t >> 8)) >> 8;
+    size_t from = 0, to = 0;
+#if defined(QUILLPEEK_AVX2)
+    if (use_simd()) {
+        bool stream = output.stream && opaque;
+        if (stream)
+            from = std::min(n, ((32 - reinterpret_cast<uintptr_t>(out) % 32) % 32) / 4);
+        to = from + (n - from) / 8 * 8;
+        down_linear_words(a, b, f, opaque, out, 0, from);
+        down_linear_avx2(a, b, f, opaque, stream, out, from, to);
     }
-    Bytes4 bytes = __builtin_convertvector(pixel, Bytes4);
-    std::memcpy(out, &bytes, sizeof bytes);
+#endif
+    (void)output;
+    down_linear_words(a, b, f, opaque, out, to, n);
 }
-
-template <bool Over> void mix_row(const uint64_t *a, const uint64_t *b, uint16_t f, uint32_t *out, size_t n)
-{
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4)
-        mix_four<Over>(a + i, b + i, f, out + i);
-    if (i == n)
-        return;
-    // The last one to three pixels through a copy of four.
-    uint64_t wa[4] = {}, wb[4] = {};
-    uint32_t words[4] = {};
-    std::memcpy(wa, a + i, (n - i) * 8);
-    std::memcpy(wb, b + i, (n - i) * 8);
-    std::memcpy(words, out + i, (n - i) * 4);
-    mix_four<Over>(wa, wb, f, words);
-    std::memcpy(out + i, words, (n - i) * 4);
-}
-
-void put_row(const uint64_t *a, const uint64_t *b, uint32_t f, bool opaque, uint32_t *out, size_t n)
-{
-    if (opaque)
-        mix_row<false>(a, b, uint16_t(f), out, n);
-    else
-        mix_row<true>(a, b, uint16_t(f), out, n);
-}
-
-// ---------------------------------------------------------------------------
-// The whole draw.
 
 // Where visible destination row k lies in the target.
-uint32_t *target_row(const platform::PixelTarget &target, const Visible &v, int k)
+uint32_t *target_row(const platform::PixelTarget &target, const Visible &v, size_t k)
 {
     return reinterpret_cast<uint32_t *>(reinterpret_cast<uint8_t *>(target.words) +
-                                        size_t(v.top + k) * target.pitch) +
+                                        (size_t(v.top) + k) * target.pitch) +
            v.left;
 }
 
 void draw_linear_down(AcrossRows &cache, const Axis &down, const platform::PixelTarget &target,
-                      const Visible &v)
+                      const Visible &v, const Output &output)
 {
     size_t n = size_t(v.right - v.left);
     for (size_t k = 0; k < down.first.size(); ++k) {
         uint32_t f = down.fraction[k];
         Row a = across_row(cache, down.first[k]);
         Row b = f != 0 ? across_row(cache, down.first[k] + 1) : a;
-        put_row(a.pixels, b.pixels, f, a.opaque && b.opaque, target_row(target, v, int(k)), n);
+        put_row(a.pixels, b.pixels, f, a.opaque && b.opaque, output, target_row(target, v, k), n);
     }
 }
 
 void draw_area_down(AcrossRows &cache, const Axis &down, const platform::PixelTarget &target,
-                    const Visible &v)
+                    const Visible &v, const Output &output)
 {
     size_t n = size_t(v.right - v.left);
     std::vector<Sum> sums(n);
-    std::vector<uint64_t> mixed(n);
+    std::vector<uint32_t> mixed(n);
     for (size_t k = 0; k < down.first.size(); ++k) {
         std::fill(sums.begin(), sums.end(), Sum());
         bool opaque = true;
@@ -334,11 +467,41 @@ void draw_area_down(AcrossRows &cache, const Axis &down, const platform::PixelTa
         }
         for (size_t i = 0; i < n; ++i)
             mixed[i] = sum_value(sums[i]);
-        put_row(mixed.data(), mixed.data(), 0, opaque, target_row(target, v, int(k)), n);
+        put_row(mixed.data(), mixed.data(), 0, opaque, output, target_row(target, v, k), n);
     }
 }
 
-// Rounded (s * a + d * (255 - a)) / 255 for one 8-bit channel.
+void draw_scaled(const platform::PixelSource &source, const Layout &l, const platform::PixelTarget &target,
+                 const Visible &v, int x, int y, uint32_t width, uint32_t height)
+{
+    Axis across, down;
+    plan_axis(across, source.width, width, uint32_t(v.left - x), uint32_t(v.right - x));
+    plan_axis(down, source.height, height, uint32_t(v.top - y), uint32_t(v.bottom - y));
+    AcrossRows cache;
+    cache.source = &source;
+    cache.layout = &l;
+    cache.axis = &across;
+#if defined(QUILLPEEK_AVX2)
+    if (!across.area && use_simd())
+        cache.kernel_weights = kernel_weights(across);
+#endif
+    cache.expanded.resize(size_t(source.width) + 1);
+    for (std::vector<uint32_t> &row : cache.rows)
+        row.resize(size_t(v.right - v.left));
+    Output output = {size_t(v.right - v.left) * size_t(v.bottom - v.top) * 4 >= (size_t(4) << 20)};
+    if (down.area)
+        draw_area_down(cache, down, target, v, output);
+    else
+        draw_linear_down(cache, down, target, v, output);
+#if defined(QUILLPEEK_AVX2)
+    if (output.stream)
+        _mm_sfence();
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// 1:1: each pixel straight from the source, blended with one rounding.
+
 uint32_t blend_channel(uint32_t s, uint32_t d, uint32_t a)
 {
     return div255(s * a + d * (255 - a));
@@ -359,35 +522,15 @@ uint32_t blend_word(const uint8_t *pixel, const Layout &l, uint32_t under)
     return alpha << 24 | r << 16 | g << 8 | b;
 }
 
-// 1:1: each pixel straight from the source, blended with one rounding.
 void draw_unscaled(const platform::PixelSource &source, const Layout &l, const platform::PixelTarget &target,
                    const Visible &v, int x, int y)
 {
     for (int dy = v.top; dy < v.bottom; ++dy) {
         const uint8_t *pixel = source.pixels + size_t(dy - y) * source.modulo + size_t(v.left - x) * l.bytes;
-        uint32_t *out = target_row(target, v, dy - v.top);
+        uint32_t *out = target_row(target, v, size_t(dy - v.top));
         for (int dx = v.left; dx < v.right; ++dx, pixel += l.bytes, ++out)
             *out = blend_word(pixel, l, *out);
     }
-}
-
-void draw_scaled(const platform::PixelSource &source, const Layout &l, const platform::PixelTarget &target,
-                 const Visible &v, int x, int y, uint32_t width, uint32_t height)
-{
-    Axis across, down;
-    plan_axis(across, source.width, width, uint32_t(v.left - x), uint32_t(v.right - x));
-    plan_axis(down, source.height, height, uint32_t(v.top - y), uint32_t(v.bottom - y));
-    AcrossRows cache;
-    cache.source = &source;
-    cache.layout = &l;
-    cache.axis = &across;
-    cache.expanded.resize(size_t(source.width) + 1);
-    for (std::vector<uint64_t> &row : cache.rows)
-        row.resize(size_t(v.right - v.left));
-    if (down.area)
-        draw_area_down(cache, down, target, v);
-    else
-        draw_linear_down(cache, down, target, v);
 }
 
 // Writes of a large fill bypass the cache.
@@ -441,6 +584,11 @@ void fill_pixels(const PixelTarget &target, uint32_t word)
     if (stream)
         _mm_sfence();
 #endif
+}
+
+void scaling_allow_simd(bool allowed)
+{
+    simd_allowed = allowed;
 }
 
 } // namespace platform

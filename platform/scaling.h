@@ -54,6 +54,10 @@ long scale_pixels(const PixelSource &source, const PixelTarget &target, int x, i
 // Sets every pixel of the target to word.
 void fill_pixels(const PixelTarget &target, uint32_t word);
 
+// For tests: whether the processor's vector instructions may be used where
+// it has them (the default). Either way the pixels drawn are the same.
+void scaling_allow_simd(bool allowed);
+
 } // namespace platform
 
 #endif

@@ -7,7 +7,7 @@ QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running needs.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev
-  libgtest-dev libbenchmark-dev)
+  libgtest-dev libbenchmark-dev libpixman-1-dev)
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
 # X server and its tools for the end-to-end tests, the reference tools.
 TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
