@@ -280,20 +280,14 @@ __attribute__((target("avx2"))) size_t across_linear_avx2(const uint32_t *row, c
     return i;
 }
 
-// pixel + under * (255 - alpha) / 255, rounded, on all 32 bytes.
+// pixel + under * (255 - alpha) / 255 on 16-bit channels of two pixels per
+// half; (t * 257) >> 16 with t = x + 128 is x / 255 rounded, exactly.
 inline __attribute__((target("avx2"), always_inline)) __m256i over_avx2(__m256i pixel, __m256i under)
 {
-    const __m256i alphas = _mm256_setr_epi8(3, 3, 3, 3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15, 3, 3, 3,
-                                            3, 7, 7, 7, 7, 11, 11, 11, 11, 15, 15, 15, 15);
-    __m256i zero = _mm256_setzero_si256(), half = _mm256_set1_epi16(128);
-    __m256i keep = _mm256_xor_si256(_mm256_shuffle_epi8(pixel, alphas), _mm256_set1_epi8(char(0xFF)));
-    __m256i low = _mm256_mullo_epi16(_mm256_unpacklo_epi8(under, zero), _mm256_unpacklo_epi8(keep, zero));
-    __m256i high = _mm256_mullo_epi16(_mm256_unpackhi_epi8(under, zero), _mm256_unpackhi_epi8(keep, zero));
-    low = _mm256_add_epi16(low, half);
-    high = _mm256_add_epi16(high, half);
-    low = _mm256_srli_epi16(_mm256_add_epi16(low, _mm256_srli_epi16(low, 8)), 8);
-    high = _mm256_srli_epi16(_mm256_add_epi16(high, _mm256_srli_epi16(high, 8)), 8);
-    return _mm256_adds_epu8(pixel, _mm256_packus_epi16(low, high));
+    __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(pixel, 0xFF), 0xFF);
+    __m256i keep = _mm256_sub_epi16(_mm256_set1_epi16(255), alpha);
+    __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(under, keep), _mm256_set1_epi16(128));
+    return _mm256_add_epi16(pixel, _mm256_mulhi_epu16(t, _mm256_set1_epi16(257)));
 }
 
 // Pixels [from, to) of a destination row, from % 8 == to % 8; stores bypass
@@ -303,15 +297,23 @@ __attribute__((target("avx2"))) void down_linear_avx2(const uint32_t *a, const u
                                                       size_t to)
 {
     __m256i weights = _mm256_set1_epi16(short((linear_one - f) | f << 8));
+    __m256i zero = _mm256_setzero_si256();
     for (size_t i = from; i < to; i += 8) {
         __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(a + i));
         __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + i));
-        __m256i pixel = _mm256_packus_epi16(weigh(_mm256_unpacklo_epi8(va, vb), weights),
-                                            weigh(_mm256_unpackhi_epi8(va, vb), weights));
+        __m256i low = weigh(_mm256_unpacklo_epi8(va, vb), weights);
+        __m256i high = weigh(_mm256_unpackhi_epi8(va, vb), weights);
         __m256i *at = reinterpret_cast<__m256i *>(out + i);
-        if (!opaque)
-            _mm256_storeu_si256(at, over_avx2(pixel, _mm256_loadu_si256(at)));
-        else if (stream)
+        if (!opaque) {
+            // What lies beneath is read a little ahead: a blended row is
+            // bound by reading the window's pixels, not by the arithmetic.
+            _mm_prefetch(reinterpret_cast<const char *>(at) + 1024, _MM_HINT_T0);
+            __m256i under = _mm256_loadu_si256(at);
+            low = over_avx2(low, _mm256_unpacklo_epi8(under, zero));
+            high = over_avx2(high, _mm256_unpackhi_epi8(under, zero));
+        }
+        __m256i pixel = _mm256_packus_epi16(low, high);
+        if (stream)
             _mm256_stream_si256(at, pixel);
         else
             _mm256_storeu_si256(at, pixel);
@@ -332,25 +334,53 @@ __attribute__((target("avx2"))) void down_linear_avx2(const uint32_t *a, const u
 // ---------------------------------------------------------------------------
 // Scaling across.
 
+// Four A, R, G, B pixels as words, when all four are opaque.
+bool opaque_argb_four(const uint8_t *pixels, uint32_t *out)
+{
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    typedef uint32_t Words __attribute__((vector_size(16)));
+    Words w;
+    std::memcpy(&w, pixels, sizeof w);
+    if ((w[0] & w[1] & w[2] & w[3] & 0xFF) != 0xFF)
+        return false;
+    w = w << 24 | (w << 8 & 0xFF0000u) | (w >> 8 & 0xFF00u) | w >> 24;
+    std::memcpy(out, &w, sizeof w);
+    return true;
+#else
+    (void)pixels;
+    (void)out;
+    return false;
+#endif
+}
+
+uint32_t premultiplied_word(const uint8_t *pixel, const Layout &l)
+{
+    uint32_t a = l.alpha == l.bytes ? 255 : pixel[l.alpha];
+    uint32_t r = pixel[l.red], g = pixel[l.green], b = pixel[l.blue];
+    if (a != 255) {
+        r = div255(r * a);
+        g = div255(g * a);
+        b = div255(b * a);
+    }
+    return a << 24 | r << 16 | g << 8 | b;
+}
+
 // One source row as premultiplied words, its last pixel repeated once beyond
 // it so that a linear step never reads past the row. True when every pixel
 // of the row is opaque.
 bool expand_row(const uint8_t *row, uint32_t width, const Layout &l, uint32_t *out)
 {
-    bool opaque = true;
-    for (uint32_t x = 0; x < width; ++x, row += l.bytes) {
-        uint32_t a = l.alpha == l.bytes ? 255 : row[l.alpha];
-        uint32_t r = row[l.red], g = row[l.green], b = row[l.blue];
-        if (a != 255) {
-            opaque = false;
-            r = div255(r * a);
-            g = div255(g * a);
-            b = div255(b * a);
-        }
-        out[x] = a << 24 | r << 16 | g << 8 | b;
+    uint32_t x = 0;
+    if (l.bytes == 4 && l.alpha == 0)
+        while (x + 4 <= width && opaque_argb_four(row + size_t(x) * 4, out + x))
+            x += 4;
+    uint32_t alpha = 0xFF000000u;
+    for (; x < width; ++x) {
+        out[x] = premultiplied_word(row + size_t(x) * l.bytes, l);
+        alpha &= out[x];
     }
     out[width] = out[width - 1];
-    return opaque;
+    return alpha == 0xFF000000u;
 }
 
 // The rows scaled across that the destination rows draw on, two kept.
@@ -417,7 +447,7 @@ void put_row(const uint32_t *a, const uint32_t *b, uint32_t f, bool opaque, cons
     size_t from = 0, to = 0;
 #if defined(QUILLPEEK_AVX2)
     if (use_simd()) {
-        bool stream = output.stream && opaque;
+        bool stream = output.stream;
         if (stream)
             from = std::min(n, ((32 - reinterpret_cast<uintptr_t>(out) % 32) % 32) / 4);
         to = from + (n - from) / 8 * 8;
