@@ -178,36 +178,54 @@ void down_linear_words(const uint32_t *a, const uint32_t *b, uint32_t f, bool op
     }
 }
 
-// Area sums of one pixel in two words of two 32-bit lanes each: blue and
-// red, green and alpha. A lane never exceeds 255 * 65536.
-struct Sum {
-    uint64_t low = 0, high = 0;
-};
+// Area sums of one pixel, a 32-bit lane per channel; a lane never exceeds
+// 255 * 65536.
+typedef uint32_t Sum __attribute__((vector_size(16)));
+typedef uint8_t Channels __attribute__((vector_size(4)));
 
-void add_weighted(Sum &sum, uint32_t word, uint32_t weight)
+inline __attribute__((always_inline)) Sum channels_of(uint32_t word)
 {
-    sum.low += (uint64_t(word & 0xFF) | uint64_t(word & 0xFF0000) << 16) * weight;
-    sum.high += (uint64_t((word >> 8) & 0xFF) | uint64_t(word >> 24) << 32) * weight;
+    Channels c;
+    std::memcpy(&c, &word, sizeof c);
+    return __builtin_convertvector(c, Sum);
 }
 
-uint32_t sum_value(const Sum &sum)
+inline __attribute__((always_inline)) uint32_t sum_value(Sum sum)
 {
-    const uint64_t half = 0x0000800000008000ull;
-    uint64_t low = (sum.low + half) >> 16, high = (sum.high + half) >> 16;
-    return uint32_t((low & 0xFF) | (low >> 16 & 0xFF0000) | (high & 0xFF) << 8 |
-                    (high >> 16 & 0xFF0000) << 8);
+    Channels c = __builtin_convertvector((sum + area_one / 2) >> 16, Channels);
+    uint32_t word;
+    std::memcpy(&word, &c, sizeof word);
+    return word;
 }
 
-void across_area(const uint32_t *row, const Axis &axis, uint32_t *out)
+inline __attribute__((always_inline)) void across_area_body(const uint32_t *row, const Axis &axis,
+                                                            uint32_t *out)
 {
     size_t n = axis.first.size();
     for (size_t i = 0; i < n; ++i) {
-        Sum sum;
+        Sum sum = {0, 0, 0, 0};
         const uint32_t *at = row + axis.first[i];
         for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; ++k)
-            add_weighted(sum, *at++, axis.weights[k]);
+            sum += channels_of(*at++) * axis.weights[k];
         out[i] = sum_value(sum);
     }
+}
+
+inline __attribute__((always_inline)) void add_row_body(Sum *sums, const uint32_t *row, uint32_t weight,
+                                                        size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        sums[i] += channels_of(row[i]) * weight;
+}
+
+void across_area_words(const uint32_t *row, const Axis &axis, uint32_t *out)
+{
+    across_area_body(row, axis, out);
+}
+
+void add_row_words(Sum *sums, const uint32_t *row, uint32_t weight, size_t n)
+{
+    add_row_body(sums, row, weight, n);
 }
 
 // ---------------------------------------------------------------------------
@@ -278,6 +296,39 @@ __attribute__((target("avx2"))) size_t across_linear_avx2(const uint32_t *row, c
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), _mm256_packus_epi16(near, far));
     }
     return i;
+}
+
+inline __attribute__((target("avx2"), always_inline)) __m128i channels_avx2(uint32_t word)
+{
+    return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(int(word)));
+}
+
+__attribute__((target("avx2"))) void across_area_avx2(const uint32_t *row, const Axis &axis, uint32_t *out)
+{
+    size_t n = axis.first.size();
+    for (size_t i = 0; i < n; ++i) {
+        __m128i sum = _mm_set1_epi32(area_one / 2);
+        const uint32_t *at = row + axis.first[i];
+        for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; ++k)
+            sum = _mm_add_epi32(sum,
+                                _mm_mullo_epi32(channels_avx2(*at++), _mm_set1_epi32(int(axis.weights[k]))));
+        sum = _mm_srli_epi32(sum, 16);
+        sum = _mm_packus_epi16(_mm_packus_epi32(sum, sum), sum);
+        out[i] = uint32_t(_mm_cvtsi128_si32(sum));
+    }
+}
+
+// Two pixels' sums at a time.
+__attribute__((target("avx2"))) void add_row_avx2(Sum *sums, const uint32_t *row, uint32_t weight, size_t n)
+{
+    __m256i w = _mm256_set1_epi32(int(weight));
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        __m256i pixels = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(row + i)));
+        __m256i *at = reinterpret_cast<__m256i *>(sums + i);
+        _mm256_storeu_si256(at, _mm256_add_epi32(_mm256_loadu_si256(at), _mm256_mullo_epi32(pixels, w)));
+    }
+    add_row_body(sums + i, row + i, weight, n - i);
 }
 
 // pixel + under * (255 - alpha) / 255 on 16-bit channels of two pixels per
@@ -405,7 +456,13 @@ void scale_across(AcrossRows &cache, uint32_t *out)
 {
     const uint32_t *row = cache.expanded.data();
     if (cache.axis->area) {
-        across_area(row, *cache.axis, out);
+#if defined(QUILLPEEK_AVX2)
+        if (use_simd()) {
+            across_area_avx2(row, *cache.axis, out);
+            return;
+        }
+#endif
+        across_area_words(row, *cache.axis, out);
         return;
     }
     size_t done = 0, n = cache.axis->first.size();
@@ -484,16 +541,20 @@ void draw_area_down(AcrossRows &cache, const Axis &down, const platform::PixelTa
 {
     size_t n = size_t(v.right - v.left);
     std::vector<Sum> sums(n);
+    void (*add_row)(Sum *, const uint32_t *, uint32_t, size_t) = add_row_words;
+#if defined(QUILLPEEK_AVX2)
+    if (use_simd())
+        add_row = add_row_avx2;
+#endif
     std::vector<uint32_t> mixed(n);
     for (size_t k = 0; k < down.first.size(); ++k) {
-        std::fill(sums.begin(), sums.end(), Sum());
+        std::fill(sums.begin(), sums.end(), Sum{0, 0, 0, 0});
         bool opaque = true;
         uint32_t sy = down.first[k];
         for (uint32_t w = down.start[k]; w < down.start[k + 1]; ++w) {
             Row row = across_row(cache, sy++);
             opaque = opaque && row.opaque;
-            for (size_t i = 0; i < n; ++i)
-                add_weighted(sums[i], row.pixels[i], down.weights[w]);
+            add_row(sums.data(), row.pixels, down.weights[w], n);
         }
         for (size_t i = 0; i < n; ++i)
             mixed[i] = sum_value(sums[i]);
