@@ -236,6 +236,16 @@ TEST_F(PlatformWindowTest, BitMapRasterPortsAreFilledAndDrawnInto)
     EXPECT_EQ(words[2 * 6 + 4], 0xFF010203u);
     EXPECT_EQ(words[3 * 6 + 5], 0xFF010203u);
     EXPECT_EQ(words[2 * 6 + 3], 0xFF6688BBu);
+    // Rows that are not whole words, or pixels not on a word boundary,
+    // cannot be drawn into as words: refused, and left alone.
+    std::vector<uint32_t> before = words;
+    for (auto [bytes_per_row, offset] : {std::pair<UWORD, size_t>{6 * 4 - 2, 0}, {4 * 4, 1}}) {
+        bitmap.BytesPerRow = bytes_per_row;
+        bitmap.Planes[0] = reinterpret_cast<PLANEPTR>(words.data()) + offset;
+        SetRast(&rp, 1);
+        EXPECT_EQ(ScalePixelArray(const_cast<uint8_t *>(argb), 1, 1, 4, &rp, 0, 0, 3, 3, RECTFMT_ARGB), 0);
+        EXPECT_EQ(words, before) << bytes_per_row << " bytes a row, " << offset << " bytes in";
+    }
 }
 
 TEST_F(PlatformWindowTest, OnlyTheClassesAskedForArrive)
