@@ -1,10 +1,15 @@
 // The viewer window's redraw: render() of a 512 x 512 picture into a
-// 3840 x 2160 and a 100 x 100 window, each beside a plain fill of the same
-// window surface (SDL_FillRect) in the same run. Runs on SDL's offscreen
-// driver, so no display is needed:
+// 3840 x 2160 and a 100 x 100 window, opaque and translucent, each beside a
+// plain fill of the same window surface (SDL_FillRect) in the same run, and
+// beside what two libraries take for the same scaling into the same
+// surface: pixman's bilinear filter (PixmanBilinear) and SDL's
+// SDL_SoftStretchLinear (SdlStretchLinear, opaque only: it does not blend).
+// Runs on SDL's offscreen driver, so no display is needed:
 //   build/bench/bench_window
 #include <benchmark/benchmark.h>
+#include <pixman.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -21,6 +26,19 @@ struct Viewer {
     std::vector<uint8_t> opaque;      // 512 x 512 A,R,G,B, alpha 255
     std::vector<uint8_t> translucent; // the same with every other pixel at alpha 128
 };
+
+// The picture as a library takes it: 0xAARRGGBB words, premultiplied.
+std::vector<uint32_t> words_of(const std::vector<uint8_t> &bytes)
+{
+    std::vector<uint32_t> words(bytes.size() / 4);
+    for (size_t i = 0; i < words.size(); ++i) {
+        uint32_t a = bytes[i * 4], word = a << 24;
+        for (int c = 1; c < 4; ++c)
+            word |= (bytes[i * 4 + size_t(c)] * a + 127) / 255 << (8 * (3 - c));
+        words[i] = word;
+    }
+    return words;
+}
 
 Viewer viewer;
 
@@ -45,6 +63,10 @@ void size_window(int width, int height)
     SDL_SetWindowSize(host, width, height);
     while (struct Message *message = GetMsg(viewer.window->UserPort))
         ReplyMsg(message);
+    SDL_Surface *surface = viewer.window->RPort->Layer->surface;
+    if (surface->w != width || surface->h != height)
+        std::fprintf(stderr, "bench_window: the window's surface is %dx%d, not %dx%d\n", surface->w,
+                     surface->h, width, height);
 }
 
 void render_into(benchmark::State &state, int width, int height, const std::vector<uint8_t> &pixels)
@@ -81,6 +103,51 @@ void fill_of(benchmark::State &state, int width, int height)
     state.SetItemsProcessed(state.iterations() * width * height);
 }
 
+// pixman's bilinear filter from the picture into the window's pixels,
+// composited SRC when opaque and OVER when translucent.
+void pixman_into(benchmark::State &state, int width, int height, const std::vector<uint8_t> &pixels,
+                 bool translucent)
+{
+    size_window(width, height);
+    std::vector<uint32_t> words = words_of(pixels);
+    SDL_Surface *surface = viewer.window->RPort->Layer->surface;
+    SDL_LockSurface(surface);
+    pixman_image_t *source = pixman_image_create_bits(PIXMAN_a8r8g8b8, 512, 512, words.data(), 512 * 4);
+    pixman_image_t *target = pixman_image_create_bits(
+        PIXMAN_x8r8g8b8, surface->w, surface->h, static_cast<uint32_t *>(surface->pixels), surface->pitch);
+    pixman_transform_t scale;
+    pixman_transform_init_scale(&scale, pixman_double_to_fixed(512.0 / width),
+                                pixman_double_to_fixed(512.0 / height));
+    pixman_image_set_transform(source, &scale);
+    pixman_image_set_filter(source, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
+    for (auto _ : state) {
+        pixman_image_composite32(translucent ? PIXMAN_OP_OVER : PIXMAN_OP_SRC, source, nullptr, target, 0, 0,
+                                 0, 0, 0, 0, width, height);
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(target);
+    pixman_image_unref(source);
+    SDL_UnlockSurface(surface);
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+
+// SDL_SoftStretchLinear from a surface of the window's own format.
+void sdl_stretch_into(benchmark::State &state, int width, int height)
+{
+    size_window(width, height);
+    SDL_Surface *surface = viewer.window->RPort->Layer->surface;
+    std::vector<uint32_t> words = words_of(viewer.opaque);
+    SDL_Surface *source =
+        SDL_CreateRGBSurfaceWithFormatFrom(words.data(), 512, 512, 32, 512 * 4, surface->format->format);
+    for (auto _ : state) {
+        SDL_SoftStretchLinear(source, nullptr, surface, nullptr);
+        benchmark::ClobberMemory();
+    }
+    SDL_FreeSurface(source);
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+
 void BM_Fill_3840x2160(benchmark::State &state)
 {
     fill_of(state, 3840, 2160);
@@ -97,6 +164,18 @@ void BM_RenderTranslucent_3840x2160(benchmark::State &state)
 {
     render_into(state, 3840, 2160, viewer.translucent);
 }
+void BM_PixmanBilinear_3840x2160(benchmark::State &state)
+{
+    pixman_into(state, 3840, 2160, viewer.opaque, false);
+}
+void BM_PixmanBilinearTranslucent_3840x2160(benchmark::State &state)
+{
+    pixman_into(state, 3840, 2160, viewer.translucent, true);
+}
+void BM_SdlStretchLinear_3840x2160(benchmark::State &state)
+{
+    sdl_stretch_into(state, 3840, 2160);
+}
 void BM_Fill_100x100(benchmark::State &state)
 {
     fill_of(state, 100, 100);
@@ -109,14 +188,32 @@ void BM_Redraw_100x100(benchmark::State &state)
 {
     redraw_into(state, 100, 100);
 }
+void BM_RenderTranslucent_100x100(benchmark::State &state)
+{
+    render_into(state, 100, 100, viewer.translucent);
+}
+void BM_PixmanBilinear_100x100(benchmark::State &state)
+{
+    pixman_into(state, 100, 100, viewer.opaque, false);
+}
+void BM_SdlStretchLinear_100x100(benchmark::State &state)
+{
+    sdl_stretch_into(state, 100, 100);
+}
 
 BENCHMARK(BM_Fill_3840x2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Render_3840x2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Redraw_3840x2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RenderTranslucent_3840x2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PixmanBilinear_3840x2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PixmanBilinearTranslucent_3840x2160)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SdlStretchLinear_3840x2160)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Fill_100x100)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Render_100x100)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Redraw_100x100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RenderTranslucent_100x100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PixmanBilinear_100x100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SdlStretchLinear_100x100)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

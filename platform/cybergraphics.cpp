@@ -78,7 +78,7 @@ LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD s
     if (!platform::begin_drawing(rp, target))
         return 0;
     platform::PixelSource source = {static_cast<const uint8_t *>(srcRect), srcW, srcH, srcMod, srcFormat};
-    long drawn = platform::scale_pixels(source, target.surface, destX, destY, destW, destH);
+    long drawn = platform::scale_pixels(source, target.pixels, destX, destY, destW, destH);
     platform::end_drawing(target);
     return drawn > 0 ? static_cast<LONG>(drawn) : 0;
 }

@@ -25,9 +25,11 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
                          UBYTE destFormat);
 
 // Scales the whole srcW x srcH source (rows srcMod bytes apart) to
-// destW x destH at (destX, destY) of the raster port, nearest neighbour,
-// blending pixels with alpha over what is there. Returns the number of
-// pixels drawn.
+// destW x destH at (destX, destY) of the raster port, filtered: linear
+// interpolation where it enlarges, area averaging where it shrinks, an
+// exact copy at 1:1 (platform/scaling.h). Pixels with alpha are blended over
+// what is there. A raster port over a BitMap in memory is drawn the same
+// way, without any window system. Returns the number of pixels drawn.
 LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD srcH, UWORD srcMod,
                          struct RastPort *rp, UWORD destX, UWORD destY, UWORD destW, UWORD destH,
                          UBYTE srcFormat);

@@ -120,9 +120,7 @@ void LVO_SetRast(struct Library *base, struct RastPort *rp, ULONG pen)
     if (!platform::begin_drawing(rp, target))
         return;
     uint32_t colour = platform::pen_colour(target, pen);
-    platform::sdl().FillRect(
-        target.surface, nullptr,
-        platform::sdl().MapRGB(target.surface->format, colour >> 16, (colour >> 8) & 0xFF, colour & 0xFF));
+    platform::fill_pixels(target.pixels, 0xFF000000u | colour);
     platform::end_drawing(target);
 }
 

@@ -1,6 +1,7 @@
 // Drawing targets of raster ports: a window's surface or a 32-bit BitMap.
 #include "platform/layer.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace
@@ -8,17 +9,46 @@ namespace
 
 const uint32_t default_pens[4] = {0xAAAAAA, 0x000000, 0xFFFFFF, 0x6688BB};
 
-// A surface over the BitMap's own pixels (0xAARRGGBB words), or null.
-SDL_Surface *surface_over_bitmap(struct BitMap *bitmap)
+// The BitMap's own pixels (0xAARRGGBB words), when it has them in rows of
+// whole words.
+bool bitmap_pixels(struct BitMap *bitmap, platform::PixelTarget &pixels)
 {
     if (bitmap == nullptr || bitmap->Depth != 32 || bitmap->Planes[0] == nullptr || bitmap->BytesPerRow < 4 ||
+        bitmap->BytesPerRow % 4 != 0 || reinterpret_cast<uintptr_t>(bitmap->Planes[0]) % 4 != 0 ||
         bitmap->Rows == 0)
-        return nullptr;
-    if (!platform::sdl_load())
-        return nullptr; // no window system to draw with
-    return platform::sdl().CreateRGBSurfaceWithFormatFrom(bitmap->Planes[0], bitmap->BytesPerRow / 4,
-                                                          bitmap->Rows, 32, bitmap->BytesPerRow,
-                                                          SDL_PIXELFORMAT_ARGB8888);
+        return false;
+    pixels = {reinterpret_cast<uint32_t *>(bitmap->Planes[0]), bitmap->BytesPerRow, bitmap->BytesPerRow / 4u,
+              bitmap->Rows};
+    return true;
+}
+
+bool has_word_layout(const SDL_Surface *surface)
+{
+    Uint32 format = surface->format->format;
+    return format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
+}
+
+// The window's pixels, locked: the surface's own when they are 32-bit
+// words, else a 32-bit copy of them.
+bool surface_pixels(SDL_Surface *surface, platform::DrawTarget &target)
+{
+    if (surface == nullptr || platform::sdl().LockSurface(surface) != 0)
+        return false;
+    target.locked = surface;
+    uint32_t width = uint32_t(surface->w), height = uint32_t(surface->h);
+    if (has_word_layout(surface)) {
+        target.pixels = {static_cast<uint32_t *>(surface->pixels), size_t(surface->pitch), width, height};
+        return true;
+    }
+    target.copy.resize(size_t(width) * height);
+    target.pixels = {target.copy.data(), size_t(width) * 4, width, height};
+    if (platform::sdl().ConvertPixels(surface->w, surface->h, surface->format->format, surface->pixels,
+                                      surface->pitch, SDL_PIXELFORMAT_ARGB8888, target.copy.data(),
+                                      surface->w * 4) == 0)
+        return true;
+    platform::sdl().UnlockSurface(surface);
+    target.locked = nullptr;
+    return false;
 }
 
 } // namespace
@@ -38,26 +68,31 @@ void default_colormap(struct ColorMap *colormap)
 
 bool begin_drawing(struct RastPort *rp, DrawTarget &target)
 {
-    target = DrawTarget{nullptr, nullptr, false};
+    target.pixels = PixelTarget{nullptr, 0, 0, 0};
+    target.layer = nullptr;
+    target.locked = nullptr;
     if (rp == nullptr)
         return false;
-    if (rp->Layer != nullptr) {
-        target.layer = rp->Layer;
-        target.surface = rp->Layer->surface;
-        return target.surface != nullptr;
-    }
-    target.surface = surface_over_bitmap(rp->BitMap);
-    target.made = target.surface != nullptr;
-    return target.made;
+    if (rp->Layer == nullptr)
+        return bitmap_pixels(rp->BitMap, target.pixels);
+    target.layer = rp->Layer;
+    return surface_pixels(rp->Layer->surface, target);
 }
 
 void end_drawing(DrawTarget &target)
 {
+    SDL_Surface *surface = target.locked;
+    if (surface != nullptr) {
+        if (!target.copy.empty())
+            platform::sdl().ConvertPixels(surface->w, surface->h, SDL_PIXELFORMAT_ARGB8888,
+                                          target.copy.data(), surface->w * 4, surface->format->format,
+                                          surface->pixels, surface->pitch);
+        platform::sdl().UnlockSurface(surface);
+    }
     if (target.layer != nullptr)
         target.layer->drawn = true;
-    if (target.made)
-        platform::sdl().FreeSurface(target.surface);
-    target = DrawTarget{nullptr, nullptr, false};
+    target.locked = nullptr;
+    target.copy.clear();
 }
 
 uint32_t pen_colour(const DrawTarget &target, ULONG pen)

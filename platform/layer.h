@@ -10,7 +10,10 @@
 
 #include "platform/sdl.h"
 
+#include <vector>
+
 #include "platform/graphics.h"
+#include "platform/scaling.h"
 
 struct Window;
 
@@ -24,18 +27,21 @@ struct Layer {
 namespace platform
 {
 
-// Where a raster port's drawing goes: the window's surface, or a surface
-// made over the port's 32-bit BitMap for the length of one call.
+// Where a raster port's drawing goes, as plain 32-bit pixels: the window's
+// surface (locked for the length of one call; a surface of another format
+// through a 32-bit copy), or the port's 32-bit BitMap itself, which needs
+// no window system at all.
 struct DrawTarget {
-    SDL_Surface *surface;
-    struct Layer *layer; // null for a BitMap
-    bool made;           // the surface was made for this call: end_drawing frees it
+    PixelTarget pixels;
+    struct Layer *layer;        // null for a BitMap
+    SDL_Surface *locked;        // the window's surface while it is drawn into
+    std::vector<uint32_t> copy; // the 32-bit copy of a surface of another format
 };
 
 // False (nothing to draw into) for a null port, a port with neither a Layer
-// nor a 32-bit BitMap, or a window whose surface cannot be had.
+// nor a 32-bit BitMap, or a window whose pixels cannot be had.
 bool begin_drawing(struct RastPort *rp, DrawTarget &target);
-// Marks the window's pixels for presenting and frees a made surface.
+// Hands the pixels back to the window and marks them for presenting.
 void end_drawing(DrawTarget &target);
 
 // The colour of a pen as 0x00RRGGBB: from the window's colour map, or from

@@ -1,9 +1,18 @@
-// Nearest-neighbour scaling of true-colour pixels onto an SDL surface, with
+// Filtered scaling of true-colour pixels into 32-bit pixels in memory, with
 // alpha blending; the heart of ScalePixelArray. Platform-internal.
+//
+// Everything here works on plain memory: a window's pixels and a BitMap in
+// memory are drawn the same way, and no window system is needed.
+//
+// Sampling, per axis: enlarging (or keeping the size) interpolates linearly
+// between the two source pixels nearest the destination pixel's centre,
+// with pixel centres aligned, so that a 1:1 draw is an exact copy;
+// shrinking averages the source pixels under the destination pixel, each
+// weighted by the area it covers, so that no row or column is dropped.
+// Colours are filtered premultiplied by alpha, so that transparent pixels
+// lend no colour to their neighbours.
 #ifndef QUILLPEEK_PLATFORM_SCALING_H
 #define QUILLPEEK_PLATFORM_SCALING_H
-
-#include <SDL.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -21,23 +30,33 @@ struct PixelSource {
     uint8_t format;
 };
 
-// The source pixel that destination pixel i of n takes when a source of
-// size pixels is scaled to n: the one under the destination pixel's centre,
-// floor((i + 1/2) * size / n), computed exactly.
-inline uint32_t nearest_source(uint32_t i, uint32_t n, uint32_t size)
-{
-    return static_cast<uint32_t>(((2 * static_cast<uint64_t>(i) + 1) * size) /
-                                 (2 * static_cast<uint64_t>(n)));
-}
+// width x height pixels, each a 32-bit word 0xAARRGGBB in host order, rows
+// pitch bytes apart (a multiple of 4).
+struct PixelTarget {
+    uint32_t *words;
+    size_t pitch;
+    uint32_t width;
+    uint32_t height;
+};
 
 // Scales the whole source to the rectangle (x, y, width, height) of the
-// surface, clipped to the surface. Pixels with alpha are blended over what
-// is there (0 leaves it, 255 replaces it); RGB pixels are opaque. Returns
-// the number of destination pixels written, or -1 when the surface's
-// pixels could not be reached. The caller vouches that the source holds
-// height rows of modulo bytes, each at least width pixels long.
-long scale_pixels(const PixelSource &source, SDL_Surface *surface, int x, int y, uint32_t width,
+// target, clipped to the target. The scaled pixels are laid over what is
+// there: out = pixel + under * (1 - alpha) on every channel, alpha
+// included, with the pixel's colour premultiplied (an alpha of 0 leaves
+// what is there, 255 replaces it); RGB pixels are opaque. Drawn 1:1, a
+// translucent pixel blends straight, rounded once:
+// (pixel * alpha + under * (255 - alpha)) / 255. Returns the number of
+// target pixels written. The caller vouches that the source holds height
+// rows of modulo bytes, each at least width pixels long.
+long scale_pixels(const PixelSource &source, const PixelTarget &target, int x, int y, uint32_t width,
                   uint32_t height);
+
+// Sets every pixel of the target to word.
+void fill_pixels(const PixelTarget &target, uint32_t word);
+
+// For tests: whether the processor's vector instructions may be used where
+// it has them (the default). Either way the pixels drawn are the same.
+void scaling_allow_simd(bool allowed);
 
 } // namespace platform
 

@@ -40,6 +40,7 @@ namespace platform
     X(CreateRGBSurfaceWithFormatFrom)                                                                        \
     X(FreeSurface)                                                                                           \
     X(LockSurface)                                                                                           \
+    X(ConvertPixels)                                                                                         \
     X(UnlockSurface)                                                                                         \
     X(UpperBlit)                                                                                             \
     X(GetSurfaceBlendMode)                                                                                   \

@@ -8,7 +8,8 @@ QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # dpkg-shlibdeps and file compute the package's Depends).
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev
-  libgtest-dev libbenchmark-dev librsvg2-bin dpkg-dev file)
+  libgtest-dev libbenchmark-dev librsvg2-bin dpkg-dev file
+  libpixman-1-dev)
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
 # X server and its tools for the end-to-end tests, the reference tools, the
 # validators of the installed tree and of the package.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/layer.h"
+#include "reference_scale.h"
 #include "support.h"
 
 namespace window_test
@@ -34,24 +35,11 @@ Picture pattern_picture(uint32_t width, uint32_t height)
     return make_picture(width, height, argb);
 }
 
-uint32_t centre_source(uint32_t i, uint32_t n, uint32_t size)
+std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height,
+                                    uint32_t background)
 {
-    // Centre of destination pixel i is at (i + 1/2) * size / n in the source.
-    return uint32_t(((2 * uint64_t(i) + 1) * size) / (2 * uint64_t(n)));
-}
-
-uint32_t expected_pixel(const Picture &picture, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
-                        uint32_t background)
-{
-    uint32_t source =
-        picture.at(centre_source(x, width, picture.width), centre_source(y, height, picture.height));
-    double a = (source >> 24) / 255.0;
-    uint32_t result = 0;
-    for (int shift = 0; shift <= 16; shift += 8) {
-        double s = (source >> shift) & 0xFF, d = (background >> shift) & 0xFF;
-        result |= uint32_t(s * a + d * (1 - a) + 0.5) << shift;
-    }
-    return result;
+    return testing_support::reference_scale(picture.argb, picture.width, picture.height, width, height,
+                                            background);
 }
 
 uint32_t window_pixel(struct Window *window, int x, int y)
@@ -80,10 +68,11 @@ std::string first_difference(struct Window *window, const Picture &picture, uint
     SDL_Surface *surface = window->RPort->Layer->surface;
     if (surface->w != int(width) || surface->h != int(height))
         return "surface is " + std::to_string(surface->w) + "x" + std::to_string(surface->h);
+    std::vector<uint32_t> view = expected_view(picture, width, height, background);
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t got = window_pixel(window, int(x), int(y));
-            uint32_t want = expected_pixel(picture, width, height, x, y, background);
+            uint32_t want = view[size_t(y) * width + x];
             for (int shift = 0; shift <= 16; shift += 8)
                 if (std::abs(int((got >> shift) & 0xFF) - int((want >> shift) & 0xFF)) > tolerance) {
                     char text[96];

@@ -31,22 +31,23 @@ Picture make_picture(uint32_t width, uint32_t height, const std::vector<uint32_t
 // The shared test pattern, opaque.
 Picture pattern_picture(uint32_t width, uint32_t height);
 
-// The source pixel that destination pixel i of n shows when size pixels are
-// scaled to n: the one under the destination pixel's centre.
-uint32_t centre_source(uint32_t i, uint32_t n, uint32_t size);
+// How far a scaled draw may lie from the reference filter, per channel:
+// the reference weighs in steps of 1/256 of a pixel, the platform in steps
+// of 1/128 and rounds once per axis.
+const int filter_tolerance = 3;
 
-// The colour (0x00RRGGBB) the picture scaled to width x height shows at
-// (x, y) over a background colour, blended with rounding.
-uint32_t expected_pixel(const Picture &picture, uint32_t width, uint32_t height, uint32_t x, uint32_t y,
-                        uint32_t background);
+// The picture scaled to width x height over a background colour
+// (0x00RRGGBB), by the reference filter (reference_scale.h), row by row.
+std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height,
+                                    uint32_t background);
 
 // The window's pixel at (x, y) as 0x00RRGGBB, from its current surface.
 uint32_t window_pixel(struct Window *window, int x, int y);
 SDL_Window *host_window(struct Window *window);
 
 // The first pixel of the window that differs from the picture scaled to the
-// window's size over the background, as "x,y: got G want W"; empty when
-// all agree within tolerance per channel.
+// window's size over the background by the reference filter, as
+// "x,y: got G want W"; empty when all agree within tolerance per channel.
 std::string first_difference(struct Window *window, const Picture &picture, uint32_t background,
                              int tolerance = 0);
 

@@ -98,7 +98,7 @@ TEST_F(WindowOpenTest, EachResizeGivesOneFillAndOneScaledDrawAtTheNewSize)
         steps.push_back([&, i](struct Window *window) {
             if (i > 0) {
                 after[i - 1] = window_calls();
-                differences[i - 1] = first_difference(window, picture, white, 1);
+                differences[i - 1] = first_difference(window, picture, white, filter_tolerance);
             } else {
                 window_calls();
             }
@@ -217,7 +217,7 @@ TEST_F(WindowOpenTest, APictureLargerThanTheScreenIsShownScaledInAScreenSizedWin
         screen_width = window->WScreen->Width;
         EXPECT_EQ(window->Width, screen_width);
         EXPECT_EQ(window->LeftEdge, 0);
-        difference = first_difference(window, picture, white);
+        difference = first_difference(window, picture, white, filter_tolerance);
         push_window_event(window, SDL_WINDOWEVENT_CLOSE);
     }});
     EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
@@ -245,7 +245,7 @@ TEST_F(WindowOpenTest, TheWidestAndTallestPicturesThatFitAreShown)
         Picture picture = pattern_picture(width, height);
         std::string difference = "not checked";
         Script script({[&](struct Window *window) {
-            difference = first_difference(window, picture, white);
+            difference = first_difference(window, picture, white, filter_tolerance);
             push_window_event(window, SDL_WINDOWEVENT_CLOSE);
         }});
         EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), width, height));
