@@ -8,7 +8,8 @@
 // Office Open XML package names. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
-// is renamed to OUTPUT once complete. It returns 0 then; otherwise 1, after
+// is renamed to OUTPUT once complete (a file that OUTPUT named before is
+// given the same bytes then, for a caller that holds it open). It returns 0 then; otherwise 1, after
 // one line on standard error naming the document and the cause, and there
 // is no OUTPUT.
 //
@@ -198,8 +199,9 @@ bool write_all(int fd, const void *data, size_t size)
     return true;
 }
 
-// The thumbnail of the picture written to fd; null, or why not.
-const char *write_thumbnail(const Picture &picture, uint32_t size, int fd)
+// The thumbnail of the picture as a PNG file in memory (malloc'd); null,
+// or why there is none.
+const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, size_t *png_size)
 {
     uint32_t width, height;
     fit(picture.width, picture.height, size, &width, &height);
@@ -209,15 +211,10 @@ const char *write_thumbnail(const Picture &picture, uint32_t size, int fd)
     if (pixels == nullptr)
         return "there is not enough memory to shrink its picture";
     argb_to_rgba(pixels, size_t(width) * height, shrunk);
-    size_t png_size = 0;
-    void *png = encode_png(pixels, width, height, &png_size);
+    *png = encode_png(pixels, width, height, png_size);
     if (shrunk)
         FreeVec(pixels);
-    if (png == nullptr)
-        return "its thumbnail cannot be encoded as PNG";
-    bool written = write_all(fd, png, png_size);
-    free(png);
-    return written ? nullptr : "its thumbnail cannot be written";
+    return *png == nullptr ? "its thumbnail cannot be encoded as PNG" : nullptr;
 }
 
 // The folder that holds path ("." for a bare name).
@@ -229,9 +226,9 @@ std::string folder_of(const char *path)
     return slash == path ? "/" : std::string(path, static_cast<size_t>(slash - path));
 }
 
-// The document's thumbnail made into the open temporary file, confined.
-// True when it is complete.
-bool make_thumbnail(const char *input, const char *folder, uint32_t size, int fd)
+// The document's thumbnail as a PNG file in memory, made confined. True
+// when there is one; a message names the cause otherwise.
+bool make_thumbnail(const char *input, const char *folder, uint32_t size, void **png, size_t *png_size)
 {
     const char *problem = confine_process(input, folder);
     if (problem != nullptr)
@@ -239,9 +236,37 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, int fd
     Picture picture = {nullptr, 0, 0};
     problem = load_picture(input, &picture);
     if (problem == nullptr)
-        problem = write_thumbnail(picture, size, fd);
+        problem = encode_thumbnail(picture, size, png, png_size);
     FreeVec(picture.pixels);
     return problem == nullptr || report(input, problem);
+}
+
+// OUTPUT as its caller made it, open for writing, or -1 when there is no
+// such regular file. Thumbnail services (Tumbler) make OUTPUT empty, keep it
+// open and read the file they made rather than its name.
+int open_existing(const char *output)
+{
+    int fd = open(output, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// The complete PNG into the temporary file, renamed to OUTPUT; then into
+// the file that OUTPUT named before, for a caller holding it open.
+bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
+                  size_t png_size)
+{
+    if (!write_all(fd, png, png_size))
+        return report(output, strerror(errno));
+    if (rename(temporary.c_str(), output) != 0)
+        return report(output, strerror(errno));
+    if (existing >= 0 && (ftruncate(existing, 0) != 0 || !write_all(existing, png, png_size)))
+        return report(output, strerror(errno));
+    return true;
 }
 
 // The whole work, with GfxBase and CyberGfxBase open.
@@ -255,10 +280,15 @@ bool thumbnail(const char *input, const char *output, uint32_t size)
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask); // as a file made by open would be
-    bool made = make_thumbnail(input, folder.c_str(), size, fd);
+    int existing = open_existing(output);
+    void *png = nullptr;
+    size_t png_size = 0;
+    bool made = make_thumbnail(input, folder.c_str(), size, &png, &png_size) &&
+                put_in_place(output, temporary, fd, existing, png, png_size);
+    free(png);
+    if (existing >= 0)
+        close(existing);
     if (close(fd) != 0 && made)
-        made = report(output, strerror(errno));
-    if (made && rename(temporary.c_str(), output) != 0)
         made = report(output, strerror(errno));
     if (!made)
         unlink(temporary.c_str());
