@@ -1,0 +1,307 @@
+// quillpeek-thumbnailer as file managers run it: documents in, small RGBA
+// PNGs out, or one message and no output at all.
+#include <gtest/gtest.h>
+
+#include <jpeglib.h>
+#include <spng.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "flow/libraries.h"
+#include "support.h"
+
+namespace
+{
+
+using testing_support::Member;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::TempDir;
+
+#if defined(__SANITIZE_ADDRESS__)
+const long ceiling_kib = 600 * 1024; // the sanitizers' shadow memory and quarantine
+#else
+const long ceiling_kib = 64 * 1024;
+#endif
+
+const char *const rels_head = "<?xml version=\"1.0\"?>\n<Relationships "
+                              "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+const char *const thumbnail_type =
+    "http://schemas.openxmlformats.org/package/2006/relationships/metadata/thumbnail";
+
+struct Png {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colour_type = 0;
+    std::vector<uint8_t> rgba;
+};
+
+Png decode_png(const std::string &bytes)
+{
+    Png png;
+    spng_ctx *context = spng_ctx_new(0);
+    spng_set_png_buffer(context, bytes.data(), bytes.size());
+    struct spng_ihdr header;
+    size_t size = 0;
+    if (spng_get_ihdr(context, &header) == 0 &&
+        spng_decoded_image_size(context, SPNG_FMT_RGBA8, &size) == 0) {
+        png.width = header.width;
+        png.height = header.height;
+        png.depth = header.bit_depth;
+        png.colour_type = header.color_type;
+        png.rgba.resize(size);
+        if (spng_decode_image(context, png.rgba.data(), size, SPNG_FMT_RGBA8, 0) != 0)
+            png.rgba.clear();
+    }
+    spng_ctx_free(context);
+    return png;
+}
+
+// A JPEG of width x height in one colour.
+std::string encode_jpeg(uint32_t width, uint32_t height, uint8_t r, uint8_t g, uint8_t b)
+{
+    jpeg_compress_struct compress;
+    jpeg_error_mgr errors;
+    compress.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&compress);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compress, &buffer, &size);
+    compress.image_width = width;
+    compress.image_height = height;
+    compress.input_components = 3;
+    compress.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compress);
+    jpeg_start_compress(&compress, TRUE);
+    std::vector<uint8_t> row(size_t(width) * 3);
+    for (uint32_t x = 0; x < width; ++x)
+        row[3 * x] = r, row[3 * x + 1] = g, row[3 * x + 2] = b;
+    while (compress.next_scanline < height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&compress, rows, 1);
+    }
+    jpeg_finish_compress(&compress);
+    jpeg_destroy_compress(&compress);
+    std::string jpeg(reinterpret_cast<char *>(buffer), size);
+    free(buffer);
+    return jpeg;
+}
+
+Member file(const std::string &name, const std::string &data)
+{
+    Member member;
+    member.name = name;
+    member.data = data;
+    return member;
+}
+
+std::string rels_naming(const std::string &target)
+{
+    return std::string(rels_head) + "<Relationship Id=\"rId1\" Type=\"" + thumbnail_type + "\" Target=\"" +
+           target + "\"/></Relationships>";
+}
+
+class Thumbnailer : public ::testing::Test
+{
+  protected:
+    ProcessResult run(const std::vector<std::string> &arguments)
+    {
+        std::vector<std::string> argv = {QUILLPEEK_THUMBNAILER};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        ProcessOptions options;
+        options.timeout_seconds = 60;
+        return testing_support::run_process(argv, options);
+    }
+    // The thumbnail of document at size, checked to be a complete RGBA 8 PNG
+    // alone in the output folder.
+    Png thumbnail(const std::string &document, uint32_t size = 128)
+    {
+        std::string output = out.file("thumb.png");
+        ProcessResult result = run({"-s", std::to_string(size), document, output});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_LT(result.peak_rss_kib, ceiling_kib);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{"thumb.png"});
+        Png png = decode_png(testing_support::read_file(output));
+        EXPECT_EQ(png.depth, 8);
+        EXPECT_EQ(png.colour_type, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA);
+        std::filesystem::remove(output);
+        return png;
+    }
+    // rc 1, one line naming the document (and words), nothing left behind.
+    void expect_refused(const std::string &document, const std::string &words = "")
+    {
+        ProcessResult result = run({"-s", "128", document, out.file("thumb.png")});
+        EXPECT_EQ(result.exit_code, 1) << document;
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.err.rfind("quillpeek-thumbnailer: " + document + ": ", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(words), std::string::npos) << result.err;
+        EXPECT_LT(result.peak_rss_kib, ceiling_kib) << document;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << document;
+    }
+    std::vector<std::string> leftovers()
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(out.path()))
+            names.push_back(entry.path().filename());
+        return names;
+    }
+    std::string document(const std::string &name, const std::vector<Member> &members)
+    {
+        std::string path = in.file(name);
+        testing_support::write_archive(path, "zip", members);
+        return path;
+    }
+    TempDir in, out;
+};
+
+TEST_F(Thumbnailer, CorpusDocumentsFitTheSizeKeepingTheirAspectAndAreNeverEnlarged)
+{
+    for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt", "writer.odt"}) {
+        std::string path = testing_support::shared_dir() + "/corpus/" + name;
+        void *member = XAD_file_unpacker(path.c_str(), "thumbnail.png");
+        ASSERT_NE(member, nullptr) << name;
+        Png original = decode_png(
+            std::string(static_cast<char *>(member), XAD_file_grosse(path.c_str(), "thumbnail.png")));
+        FreeVec(member);
+        ASSERT_GT(original.width, 128u) << name;
+        Png small = thumbnail(path, 128);
+        EXPECT_EQ(std::max(small.width, small.height), 128u) << name;
+        double aspect = double(original.width) / original.height;
+        EXPECT_NEAR(double(small.width) / small.height, aspect, 2.0 / 128) << name;
+        Png large = thumbnail(path, 1024);
+        EXPECT_EQ(large.width, original.width) << name;
+        EXPECT_EQ(large.height, original.height) << name;
+        EXPECT_EQ(large.rgba, original.rgba) << name;
+    }
+}
+
+TEST_F(Thumbnailer, ShrinkingKeepsTranslucentColoursAsTheyAre)
+{
+    std::vector<uint32_t> translucent(300 * 300, 0x80C04020u);
+    Png tinted = thumbnail(
+        document("translucent.odt",
+                 {file("Thumbnails/thumbnail.png", testing_support::encode_png(300, 300, translucent))}),
+        100);
+    ASSERT_EQ(tinted.rgba.size(), 100u * 100 * 4);
+    for (size_t i = 0; i < tinted.rgba.size(); i += 4) {
+        ASSERT_NEAR(tinted.rgba[i], 0xC0, 2) << "pixel " << i / 4;
+        ASSERT_NEAR(tinted.rgba[i + 1], 0x40, 2);
+        ASSERT_NEAR(tinted.rgba[i + 2], 0x20, 2);
+        ASSERT_NEAR(tinted.rgba[i + 3], 0x80, 1);
+    }
+}
+
+TEST_F(Thumbnailer, ShrinkingAveragesStripesRatherThanDroppingThem)
+{
+    std::vector<uint32_t> stripes(300 * 300);
+    for (size_t i = 0; i < stripes.size(); ++i)
+        stripes[i] = (i % 300) % 2 == 0 ? 0xFF000000u : 0xFFFFFFFFu;
+    Png grey = thumbnail(document("stripes.odt", {file("Thumbnails/thumbnail.png",
+                                                       testing_support::encode_png(300, 300, stripes))}),
+                         100);
+    ASSERT_EQ(grey.rgba.size(), 100u * 100 * 4);
+    for (size_t i = 0; i < grey.rgba.size(); i += 4)
+        ASSERT_NEAR(grey.rgba[i], 127.5, 30) << "pixel " << i / 4;
+}
+
+TEST_F(Thumbnailer, OfficeOpenXmlPackagesGiveThePreviewTheirRelationshipsName)
+{
+    std::string jpeg = encode_jpeg(256, 192, 200, 30, 30);
+    for (const char *target : {"docProps/thumbnail.jpeg", "/docProps/thumbnail.jpeg"}) {
+        Png png = thumbnail(document("preview.docx", {file("[Content_Types].xml", "<Types/>"),
+                                                      file("_rels/.rels", rels_naming(target)),
+                                                      file("docProps/thumbnail.jpeg", jpeg)}));
+        EXPECT_EQ(png.width, 128u) << target;
+        EXPECT_EQ(png.height, 96u) << target;
+        ASSERT_FALSE(png.rgba.empty());
+        EXPECT_NEAR(png.rgba[0], 200, 8);
+    }
+    // Placeable WMF and EMF headers, and one named so but undecodable.
+    std::string wmf = std::string("\xD7\xCD\xC6\x9A") + std::string(60, '\0');
+    std::string emf = std::string("\x01\0\0\0", 4) + std::string(36, '\0') + " EMF" + std::string(40, '\0');
+    for (const auto &[name, data] : {std::pair<std::string, std::string>{"docProps/thumbnail.wmf", wmf},
+                                     {"docProps/thumbnail.emf", emf},
+                                     {"docProps/thumbnail.wmf", "garbage"}}) {
+        std::string path =
+            document("metafile.xlsx", {file("_rels/.rels", rels_naming(name)), file(name, data)});
+        expect_refused(path, "its preview is a Windows metafile, which cannot be shown");
+    }
+    expect_refused(document("dangling.pptx", {file("_rels/.rels", rels_naming("docProps/thumbnail.jpeg"))}),
+                   "docProps/thumbnail.jpeg");
+    expect_refused(document("plain.docx", {file("_rels/.rels", std::string(rels_head) + "</Relationships>")}),
+                   "thumbnail.png");
+}
+
+TEST_F(Thumbnailer, HostileAndBrokenDocumentsEndWithOneMessageAndNoOutput)
+{
+    std::string picture = testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
+    std::string claims = picture;
+    claims.replace(16, 8, std::string("\0\0\xEA\x60\0\0\xEA\x60", 8)); // 60000 x 60000
+    uint32_t crc = testing_support::crc32(claims.substr(12, 17));
+    for (int i = 0; i < 4; ++i)
+        claims[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    std::string writer = testing_support::read_file(testing_support::shared_dir() + "/corpus/writer.odt");
+    std::string cut = in.file("cut.odt"), text = in.file("notes.txt");
+    testing_support::write_file(cut, writer.substr(0, writer.size() / 2));
+    testing_support::write_file(text, "not an archive\n");
+    expect_refused(in.file("missing.odt"), "No such file");
+    expect_refused(in.path(), "directory");
+    expect_refused(text, "archive");
+    expect_refused(cut);
+    expect_refused(document("none.odt", {file("content.xml", "<x/>")}), "thumbnail.png");
+    expect_refused(document("text.odt", {file("Thumbnails/thumbnail.png", "just some text\n")}), "thumbnail");
+    expect_refused(document("claims.odt", {file("Thumbnails/thumbnail.png", claims)}), "too large");
+    expect_refused(
+        document("huge.odt", {file("Thumbnails/thumbnail.png", picture + std::string(300u << 20, '\0'))}),
+        "larger than");
+}
+
+TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
+{
+    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    for (const auto &arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {writer},
+                                               {"-s", "0", writer, out.file("t.png")},
+                                               {"-s", "big", writer, out.file("t.png")}}) {
+        ProcessResult result = run(arguments);
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_NE(result.err.find("usage: quillpeek-thumbnailer [-s SIZE] INPUT OUTPUT"), std::string::npos);
+    }
+    std::string nowhere = out.file("no/such/folder/t.png");
+    ProcessResult result = run({writer, nowhere});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "quillpeek-thumbnailer: " + nowhere + ": No such file or directory\n");
+}
+
+TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt)
+{
+    std::string output = out.file("made-by-caller.png");
+    FILE *held = fopen(output.c_str(), "w+");
+    ASSERT_NE(held, nullptr);
+    ProcessResult result = run({testing_support::shared_dir() + "/corpus/writer.odt", output});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::string through_it;
+    rewind(held);
+    for (int c; (c = fgetc(held)) != EOF;)
+        through_it += static_cast<char>(c);
+    fclose(held);
+    EXPECT_EQ(through_it, testing_support::read_file(output));
+    EXPECT_EQ(decode_png(through_it).height, 128u);
+}
+
+TEST_F(Thumbnailer, LoadsNoWindowSystemLibrary)
+{
+    ProcessResult result = testing_support::run_process({"/usr/bin/ldd", QUILLPEEK_THUMBNAILER});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    for (const char *library : {"libSDL", "libX11", "libwayland", "libxcb"})
+        EXPECT_EQ(result.out.find(library), std::string::npos) << library;
+}
+
+} // namespace
