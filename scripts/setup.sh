@@ -6,12 +6,14 @@ QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # What building and running needs.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
-  libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev
+  libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev libseccomp-dev
   libgtest-dev libbenchmark-dev)
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
-# X server and its tools for the end-to-end tests, the reference tools.
+# X server and its tools for the end-to-end tests, the reference tools, a
+# thumbnail service on a private bus for the thumbnailer's.
 TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
-  imagemagick libarchive-tools unzip zip hyperfine feh time)
+  imagemagick libarchive-tools unzip zip hyperfine feh time
+  tumbler dbus dbus-daemon libglib2.0-bin libgsf-bin)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

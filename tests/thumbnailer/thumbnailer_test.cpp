@@ -5,10 +5,13 @@
 #include <jpeglib.h>
 #include <spng.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/archive.h"
@@ -294,6 +297,33 @@ TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt
     fclose(held);
     EXPECT_EQ(through_it, testing_support::read_file(output));
     EXPECT_EQ(decode_png(through_it).height, 128u);
+}
+
+// Tumbler on a private bus, asked over D-Bus, runs our installed entry.
+TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
+{
+    if (access("/usr/bin/gdbus", X_OK) != 0 || access("/usr/bin/dbus-run-session", X_OK) != 0 ||
+        testing_support::run_process({"/bin/sh", "-c", "ls /usr/lib/*/tumbler-1/tumblerd"}).exit_code != 0)
+        GTEST_SKIP()
+            << "Tumbler, gdbus or dbus-run-session is not installed (scripts/setup.sh installs them)";
+    TempDir prefix;
+    ProcessResult installed =
+        testing_support::run_process({"cmake", "--install", QUILLPEEK_BUILD_DIR, "--prefix", prefix.path()});
+    ASSERT_EQ(installed.exit_code, 0) << installed.err;
+    std::string docx =
+        document("preview.docx", {file("_rels/.rels", rels_naming("docProps/thumbnail.jpeg")),
+                                  file("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
+    for (const auto &[path, mime, size] :
+         {std::tuple<std::string, std::string, std::string>{
+              testing_support::shared_dir() + "/corpus/writer.odt", "application/vnd.oasis.opendocument.text",
+              "91x128"},
+          {docx, "application/vnd.openxmlformats-officedocument.wordprocessingml.document", "128x96"}}) {
+        ProcessResult result = testing_support::run_process(
+            {testing_support::source_dir() + "/scripts/tumbler-check", prefix.path(), path, mime});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find("/thumbnails/normal/"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(".png " + size + "\n"), std::string::npos) << result.out;
+    }
 }
 
 TEST_F(Thumbnailer, LoadsNoWindowSystemLibrary)
