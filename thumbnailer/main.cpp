@@ -172,6 +172,8 @@ void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, siz
     if (context == nullptr)
         return nullptr;
     spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
+    // Half the time of zlib's default level, and no larger for thumbnails.
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 3);
     struct spng_ihdr header = {width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
     void *png = nullptr;
     int error = spng_set_ihdr(context, &header);
