@@ -145,6 +145,7 @@ class Thumbnailer : public ::testing::Test
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         EXPECT_NE(result.err.find(words), std::string::npos) << result.err;
         EXPECT_LT(result.peak_rss_kib, ceiling_kib) << document;
+        EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(leftovers(), std::vector<std::string>{}) << document;
     }
     std::vector<std::string> leftovers()
@@ -263,6 +264,43 @@ TEST_F(Thumbnailer, HostileAndBrokenDocumentsEndWithOneMessageAndNoOutput)
     expect_refused(
         document("huge.odt", {file("Thumbnails/thumbnail.png", picture + std::string(300u << 20, '\0'))}),
         "larger than");
+}
+
+// Sets the uncompressed size that every local header and central directory
+// record claims.
+void claim_size(std::string &zip, uint32_t size)
+{
+    auto put = [&zip](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            zip[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    for (size_t at = zip.find("PK\x03\x04"); at != std::string::npos; at = zip.find("PK\x03\x04", at + 4))
+        put(at + 22, size);
+    for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos; at = zip.find("PK\x01\x02", at + 4))
+        put(at + 24, size);
+}
+
+TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsTheirHeadersAreCutOrRefused)
+{
+    std::string picture = testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
+    for (uint32_t extra : {512u << 20, 0u}) {
+        std::string path =
+            document("bomb.odt", {file("Thumbnails/thumbnail.png", picture + std::string(extra, '\0'))});
+        for (uint32_t claimed : {static_cast<uint32_t>(picture.size()), 100u, 0xFFFFFFFFu}) {
+            std::string zip = testing_support::read_file(path);
+            claim_size(zip, claimed);
+            testing_support::write_file(path, zip);
+            ProcessResult result = run({path, out.file("thumb.png")});
+            EXPECT_EQ(result.signal, 0) << claimed;
+            EXPECT_FALSE(result.timed_out);
+            EXPECT_LT(result.peak_rss_kib, ceiling_kib) << claimed;
+            if (result.exit_code == 0)
+                EXPECT_EQ(decode_png(testing_support::read_file(out.file("thumb.png"))).width, 40u);
+            else
+                expect_refused(path);
+            std::filesystem::remove(out.file("thumb.png"));
+        }
+    }
 }
 
 TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
