@@ -150,7 +150,11 @@ unsigned char *shrink(const Picture &picture, uint32_t width, uint32_t height)
     bitmap.Depth = 32;
     bitmap.Planes[0] = static_cast<PLANEPTR>(AllocVec(width * height * 4, MEMF_CLEAR));
     unsigned char *pixels = static_cast<unsigned char *>(AllocVec(width * height * 4, MEMF_CLEAR));
-    if (bitmap.Planes[0] != nullptr && pixels != nullptr) {
+    if (bitmap.Planes[0] == nullptr) {
+        FreeVec(pixels);
+        return nullptr;
+    }
+    if (pixels != nullptr) {
         struct RastPort rastport;
         InitRastPort(&rastport);
         rastport.BitMap = &bitmap;
