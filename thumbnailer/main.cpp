@@ -36,7 +36,11 @@
 #include "flow/libraries.h"
 #include "flow/report.h"
 #include "picture/picture.h"
+#include "platform/startup.h"
 #include "thumbnailer/confine.h"
+
+// The start-up runs main on a stack of at least this many bytes.
+extern "C" const unsigned long __stack = 2000000;
 
 namespace
 {

@@ -303,6 +303,27 @@ TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsTheirHeadersAreCutOrRefused)
     }
 }
 
+TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
+{
+    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    for (int successes = 0; successes < 16; ++successes) {
+        std::vector<std::string> argv = {QUILLPEEK_THUMBNAILER, writer, out.file("thumb.png")};
+        ProcessOptions options;
+        options.env["QUILLPEEK_FAIL_ALLOC_AFTER"] = std::to_string(successes);
+        ProcessResult result = testing_support::run_process(argv, options);
+        EXPECT_EQ(result.signal, 0) << successes;
+        if (result.exit_code == 0) {
+            EXPECT_EQ(leftovers(), std::vector<std::string>{"thumb.png"});
+            std::filesystem::remove(out.file("thumb.png"));
+            continue;
+        }
+        EXPECT_EQ(result.exit_code, 1) << successes;
+        EXPECT_EQ(result.err.rfind("quillpeek-thumbnailer: " + writer + ": ", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << successes;
+    }
+}
+
 TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
 {
     std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
