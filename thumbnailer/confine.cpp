@@ -178,7 +178,8 @@ const char *confine_calls()
     scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
     if (filter == nullptr)
         return "its system call filter cannot be made";
-    bool made = true;
+    // Every thread of the process, should the start-up have made one.
+    bool made = seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) == 0;
     for (int call : refused_calls)
         made = made && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
     made = made && refuse_writing_opens(filter) && refuse_processes(filter);
