@@ -5,8 +5,9 @@
 // -> thumbnail member -> PictureBuffer -> window. It stops with one message
 // at the first step that yields nothing, and always closes its libraries in
 // the reverse order of opening. A document without a thumbnail member gets a
-// second try: the preview picture that an Office Open XML package names. The result is 0 when a picture was
-// shown and its window closed by the user, 1 otherwise.
+// second try: the preview picture that an Office Open XML package names.
+// The result is 0 when a picture was shown and its window closed by the
+// user, 1 otherwise.
 #include <cstdio>
 
 #include "archive/archive.h"
