@@ -88,9 +88,10 @@ const char *confine_files(const char *input, const char *folder)
     int ruleset = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
     if (ruleset < 0)
         return "its file rules cannot be made";
-    uint64_t writing = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_MAKE_REG |
-                       LANDLOCK_ACCESS_FS_REMOVE_FILE | (abi >= 3 ? fs_truncate : 0);
-    bool granted = grant(ruleset, input, LANDLOCK_ACCESS_FS_READ_FILE) && grant(ruleset, folder, writing);
+    // Files the process opened before are written through their descriptors,
+    // which no rule governs: the folder needs only renaming into and removing.
+    uint64_t placing = LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_REMOVE_FILE;
+    bool granted = grant(ruleset, input, LANDLOCK_ACCESS_FS_READ_FILE) && grant(ruleset, folder, placing);
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizers read the process's own maps when it ends.
     granted = granted && grant(ruleset, "/proc", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);

@@ -4,10 +4,10 @@
 #define QUILLPEEK_THUMBNAILER_CONFINE_H
 
 // Confines the process for good, with Landlock and seccomp:
-//  - files: the input may be read, the output folder (and what lies
-//    beneath it) may be written, files in it made, renamed and removed;
-//    every other file and folder is closed to opening, reading and writing
-//    (Landlock, when the kernel has it);
+//  - files: the input may be read; in the output folder (and beneath it)
+//    files may be renamed and removed; files opened before stay writable
+//    through their descriptors; every other file and folder is closed to
+//    opening, reading and writing (Landlock, when the kernel has it);
 //  - no new program (execve, execveat), no new process (fork, vfork, clone
 //    without CLONE_THREAD), no sockets, no connect, no ptrace, no opening of
 //    any file for writing or creating, whatever its path (seccomp).

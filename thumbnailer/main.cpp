@@ -15,10 +15,11 @@
 //
 // Every document is untrusted. Before it reads any of the document, the
 // process confines itself for good (Landlock and seccomp): it may read
-// INPUT, and write, make, rename and remove files in OUTPUT's folder (and
-// beneath it); every other file is closed to it; it may open no file for
-// writing at all (the temporary file is open before); it can start no
-// program, make no process, open no socket and connect nowhere. On a
+// INPUT, write the temporary file and OUTPUT's former file through the
+// descriptors it opened before, and rename and remove files in OUTPUT's
+// folder (and beneath it); every other file is closed to it; it may open no
+// file for writing at all; it can start no program, make no process, open
+// no socket and connect nowhere. On a
 // kernel without Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
 #include <fcntl.h>

@@ -57,6 +57,7 @@ std::string confined_answers(const std::string &input, const std::string &folder
                                // the forbidden
                                can_open(other, O_RDONLY), can_open("/etc/passwd", O_RDONLY),
                                rename(input.c_str(), (folder + "/moved").c_str()) == 0,
+                               truncate((folder + "/existing").c_str(), 0) == 0,
                                can_open(folder + "/new", O_WRONLY | O_CREAT),
                                unix_socket(socket_path, false) >= 0, execv(argv[0], argv) == 0};
         std::string answers;
@@ -81,6 +82,7 @@ TEST(Confinement, AllowsReadingTheInputAndWritingTheOutputFolderAndNothingElse)
     std::string input = in.file("document.odt"), other = elsewhere.file("secret.txt");
     testing_support::write_file(input, "document");
     testing_support::write_file(other, "secret");
+    testing_support::write_file(out.file("existing"), "a thumbnail");
     int listener = unix_socket(elsewhere.file("listening"), true);
     ASSERT_GE(listener, 0);
     int unconfined = unix_socket(elsewhere.file("listening"), false);
@@ -88,11 +90,11 @@ TEST(Confinement, AllowsReadingTheInputAndWritingTheOutputFolderAndNothingElse)
     close(unconfined);
     std::string answers = confined_answers(input, out.path(), other, elsewhere.file("listening"));
     close(listener);
-    ASSERT_EQ(answers.size(), 10u) << answers;
+    ASSERT_EQ(answers.size(), 11u) << answers;
     EXPECT_EQ(answers.substr(0, 4), "yyyy");
     // Without Landlock, seccomp alone still refuses opening for writing.
-    EXPECT_EQ(answers.substr(4, 4), landlock_available() ? "nnnn" : answers.substr(4, 3) + "n");
-    EXPECT_EQ(answers.substr(8, 2), "nn");
+    EXPECT_EQ(answers.substr(4, 5), landlock_available() ? "nnnnn" : answers.substr(4, 4) + "n");
+    EXPECT_EQ(answers.substr(9, 2), "nn");
 }
 
 } // namespace
