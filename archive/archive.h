@@ -6,6 +6,7 @@
 #ifndef QUILLPEEK_ARCHIVE_ARCHIVE_H
 #define QUILLPEEK_ARCHIVE_ARCHIVE_H
 
+#include <cstddef>
 #include <cstdint>
 
 // The largest member that XAD_file_unpacker takes into memory, in bytes: its
@@ -40,5 +41,16 @@ const char *XAD_file_problem(const char *path, const char *wanted);
 // null when nothing is wrong with it as the archive holds it. For diagnostics
 // after its block failed to give a picture, never on the viewing path itself.
 const char *XAD_member_problem(const char *path, const char *wanted);
+
+// The member that an Office Open XML package names as its preview picture
+// (the relationship of type metadata/thumbnail in "_rels/.rels",
+// conventionally "docProps/thumbnail.jpeg"), its name copied into name
+// (room for size bytes, leading "/" removed). False when the document is no
+// such package, names no preview, or the name does not fit.
+bool XAD_preview_name(const char *path, char *name, size_t size);
+
+// Whether a preview member that the picture class refused is a Windows
+// metafile (WMF or EMF): by its first bytes or by its name's extension.
+bool XAD_preview_is_metafile(const char *name, const void *block, uint32_t size);
 
 #endif

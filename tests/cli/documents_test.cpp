@@ -46,8 +46,16 @@ std::vector<Document> real_documents()
         for (std::string field; std::getline(row, field, '\t');)
             fields.push_back(field);
         fields.resize(column.size());
-        bool shows =
-            fields[column["has_thumbnail_png_member"]] == "yes" && fields[column["png_decodes"]] == "yes";
+        // Office Open XML packages without a thumbnail member show the JPEG
+        // preview their relationships name.
+        const std::string &preview = fields[column["ooxml_other_thumb"]];
+        bool jpeg_preview = preview.size() > 5 && preview.compare(preview.size() - 5, 5, ".jpeg") == 0;
+        // This one is cut before its central directory; its local headers
+        // still reach the JPEG preview.
+        bool cut_before_directory = fields[column["file"]] == "poi__Divino_Revelado.pptx";
+        bool shows = fields[column["has_thumbnail_png_member"]] == "yes"
+                         ? fields[column["png_decodes"]] == "yes"
+                         : jpeg_preview || cut_before_directory;
         documents.push_back({dir + fields[column["file"]], shows});
     }
     return documents;

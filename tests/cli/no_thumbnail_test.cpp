@@ -48,4 +48,41 @@ TEST(Documents, WithoutAThumbnailEachGetsOneLineNamingTheProblem)
     expect_message(dir.path(), "is a directory");
 }
 
+TEST(Documents, AnOfficeOpenXmlPackageShowsThePreviewItsRelationshipsName)
+{
+    TempDir dir;
+    auto member = [](const std::string &name, const std::string &data) {
+        testing_support::Member m;
+        m.name = name;
+        m.data = data;
+        return m;
+    };
+    auto rels = [](const std::string &target) {
+        return "<Relationships><Relationship Id=\"rId2\" "
+               "Type=\"http://schemas.openxmlformats.org/package/2006/"
+               "relationships/metadata/thumbnail\" Target=\"" +
+               target + "\"/></Relationships>";
+    };
+    std::string picture = testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
+    std::string shown = dir.file("shown.docx");
+    testing_support::write_archive(
+        shown, "zip",
+        {member("_rels/.rels", rels("docProps/preview.png")), member("docProps/preview.png", picture)});
+    ProcessOptions options;
+    options.env["QUILLPEEK_CLOSE_WHEN_SHOWN"] = "1";
+    options.env["QUILLPEEK_TRACE"] = dir.file("trace");
+    ProcessResult result = run_quillpeek({shown}, options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(testing_support::read_file(dir.file("trace")).find("OpenWindowTagList"), std::string::npos);
+    std::string metafile = dir.file("metafile.xlsx");
+    testing_support::write_archive(
+        metafile, "zip",
+        {member("_rels/.rels", rels("/docProps/thumbnail.wmf")),
+         member("docProps/thumbnail.wmf", std::string("\xD7\xCD\xC6\x9A") + std::string(60, '\0'))});
+    expect_message(metafile, "its preview is a Windows metafile, which cannot be shown");
+    std::string dangling = dir.file("dangling.pptx");
+    testing_support::write_archive(dangling, "zip", {member("_rels/.rels", rels("docProps/thumbnail.jpeg"))});
+    expect_message(dangling, "has no member whose name contains \"docProps/thumbnail.jpeg\"");
+}
+
 } // namespace

@@ -1,0 +1,100 @@
+// The thumbnailer's confinement, applied in a child of the test: what it
+// still allows works, what it forbids fails.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support.h"
+#include "thumbnailer/confine.h"
+
+namespace
+{
+
+bool can_open(const std::string &path, int flags)
+{
+    int fd = open(path.c_str(), flags | O_CLOEXEC, 0600);
+    return fd >= 0 && close(fd) == 0;
+}
+
+// A Unix socket at path, listening (listen true) or connected to.
+int unix_socket(const std::string &path, bool listen_there)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const sockaddr *where = reinterpret_cast<const sockaddr *>(&address);
+    bool done = fd >= 0 && (listen_there ? bind(fd, where, sizeof address) == 0 && listen(fd, 1) == 0
+                                         : connect(fd, where, sizeof address) == 0);
+    if (!done && fd >= 0)
+        close(fd);
+    return done ? fd : -1;
+}
+
+// The checks, one letter each (y: it worked), made in a confined child.
+std::string confined_answers(const std::string &input, const std::string &folder, const std::string &other,
+                             const std::string &socket_path)
+{
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0)
+        return "no pipe";
+    pid_t child = fork();
+    if (child == 0) {
+        int prepared = open((folder + "/prepared").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (confine_process(input.c_str(), folder.c_str()) != nullptr)
+            _exit(2);
+        char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
+        const bool checks[] = {can_open(input, O_RDONLY), write(prepared, "png", 3) == 3,
+                               rename((folder + "/prepared").c_str(), (folder + "/done").c_str()) == 0,
+                               unlink((folder + "/done").c_str()) == 0,
+                               // the forbidden
+                               can_open(other, O_RDONLY), can_open("/etc/passwd", O_RDONLY),
+                               rename(input.c_str(), (folder + "/moved").c_str()) == 0,
+                               truncate((folder + "/existing").c_str(), 0) == 0,
+                               can_open(folder + "/new", O_WRONLY | O_CREAT),
+                               unix_socket(socket_path, false) >= 0, execv(argv[0], argv) == 0};
+        std::string answers;
+        for (bool yes : checks)
+            answers += yes ? 'y' : 'n';
+        _exit(write(pipe_fds[1], answers.data(), answers.size()) > 0 ? 0 : 3);
+    }
+    close(pipe_fds[1]);
+    char buffer[64];
+    ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n > 0
+               ? std::string(buffer, static_cast<size_t>(n))
+               : "child ended " + std::to_string(status);
+}
+
+TEST(Confinement, AllowsReadingTheInputAndWritingTheOutputFolderAndNothingElse)
+{
+    testing_support::TempDir in, out, elsewhere;
+    std::string input = in.file("document.odt"), other = elsewhere.file("secret.txt");
+    testing_support::write_file(input, "document");
+    testing_support::write_file(other, "secret");
+    testing_support::write_file(out.file("existing"), "a thumbnail");
+    int listener = unix_socket(elsewhere.file("listening"), true);
+    ASSERT_GE(listener, 0);
+    int unconfined = unix_socket(elsewhere.file("listening"), false);
+    ASSERT_GE(unconfined, 0);
+    close(unconfined);
+    std::string answers = confined_answers(input, out.path(), other, elsewhere.file("listening"));
+    close(listener);
+    ASSERT_EQ(answers.size(), 11u) << answers;
+    EXPECT_EQ(answers.substr(0, 4), "yyyy");
+    // Without Landlock, seccomp alone still refuses opening for writing.
+    EXPECT_EQ(answers.substr(4, 5), landlock_available() ? "nnnnn" : answers.substr(4, 4) + "n");
+    EXPECT_EQ(answers.substr(9, 2), "nn");
+}
+
+} // namespace

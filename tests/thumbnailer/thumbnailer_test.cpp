@@ -1,0 +1,376 @@
+// quillpeek-thumbnailer as file managers run it: documents in, small RGBA
+// PNGs out, or one message and no output at all.
+#include <gtest/gtest.h>
+
+#include <jpeglib.h>
+#include <spng.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "archive/archive.h"
+#include "flow/libraries.h"
+#include "support.h"
+
+namespace
+{
+
+using testing_support::Member;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::TempDir;
+
+#if defined(__SANITIZE_ADDRESS__)
+const long ceiling_kib = 600 * 1024; // the sanitizers' shadow memory and quarantine
+#else
+const long ceiling_kib = 64 * 1024;
+#endif
+
+struct Png {
+    uint32_t width = 0, height = 0;
+    uint8_t depth = 0, colour_type = 0;
+    std::vector<uint8_t> rgba;
+};
+
+Png decode_png(const std::string &bytes)
+{
+    Png png;
+    spng_ctx *context = spng_ctx_new(0);
+    spng_set_png_buffer(context, bytes.data(), bytes.size());
+    struct spng_ihdr header;
+    size_t size = 0;
+    if (spng_get_ihdr(context, &header) == 0 &&
+        spng_decoded_image_size(context, SPNG_FMT_RGBA8, &size) == 0) {
+        png = {header.width, header.height, header.bit_depth, header.color_type, std::vector<uint8_t>(size)};
+        if (spng_decode_image(context, png.rgba.data(), size, SPNG_FMT_RGBA8, 0) != 0)
+            png.rgba.clear();
+    }
+    spng_ctx_free(context);
+    return png;
+}
+
+// A JPEG of width x height in one colour.
+std::string encode_jpeg(uint32_t width, uint32_t height, uint8_t r, uint8_t g, uint8_t b)
+{
+    jpeg_compress_struct compress;
+    jpeg_error_mgr errors;
+    compress.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&compress);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compress, &buffer, &size);
+    compress.image_width = width;
+    compress.image_height = height;
+    compress.input_components = 3;
+    compress.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&compress);
+    jpeg_start_compress(&compress, TRUE);
+    std::vector<uint8_t> row;
+    for (uint32_t x = 0; x < width; ++x)
+        row.insert(row.end(), {r, g, b});
+    for (JSAMPROW rows[1] = {row.data()}; compress.next_scanline < height;)
+        jpeg_write_scanlines(&compress, rows, 1);
+    jpeg_finish_compress(&compress);
+    jpeg_destroy_compress(&compress);
+    std::string jpeg(reinterpret_cast<char *>(buffer), size);
+    free(buffer);
+    return jpeg;
+}
+
+Member file(const std::string &name, const std::string &data)
+{
+    Member member;
+    member.name = name;
+    member.data = data;
+    return member;
+}
+
+// A root relationships part naming target as the package's preview.
+Member rels_naming(const std::string &target)
+{
+    return file("_rels/.rels",
+                "<?xml version=\"1.0\"?>\n<Relationships xmlns=\"http://schemas.openxmlformats.org/"
+                "package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
+                "openxmlformats.org/package/2006/relationships/metadata/thumbnail\" Target=\"" +
+                    target + "\"/></Relationships>");
+}
+
+std::string picture_png(uint32_t width, uint32_t height, std::vector<uint32_t> argb = {})
+{
+    return testing_support::encode_png(width, height,
+                                       argb.empty() ? testing_support::test_pattern(width, height) : argb);
+}
+
+// Sets the uncompressed size that every local header and central directory
+// record claims.
+void claim_size(std::string &zip, uint32_t size)
+{
+    for (const char *signature : {"PK\x03\x04", "PK\x01\x02"})
+        for (size_t at = zip.find(signature); at != std::string::npos; at = zip.find(signature, at + 4))
+            for (int i = 0; i < 4; ++i)
+                zip[at + (signature[2] == 3 ? 22 : 24) + i] = static_cast<char>(size >> (8 * i));
+}
+
+class Thumbnailer : public ::testing::Test
+{
+  protected:
+    ProcessResult run(std::vector<std::string> arguments, const std::string &fail_alloc_after = "")
+    {
+        arguments.insert(arguments.begin(), QUILLPEEK_THUMBNAILER);
+        ProcessOptions options;
+        options.env["QUILLPEEK_FAIL_ALLOC_AFTER"] = fail_alloc_after;
+        return testing_support::run_process(arguments, options);
+    }
+    // The thumbnail of document at size, checked to be a complete RGBA 8 PNG
+    // alone in the output folder.
+    Png thumbnail(const std::string &document, uint32_t size = 128)
+    {
+        ProcessResult result = run({"-s", std::to_string(size), document, output});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_LT(result.peak_rss_kib, ceiling_kib);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{"thumb.png"});
+        Png png = decode_png(testing_support::read_file(output));
+        EXPECT_EQ(png.depth, 8);
+        EXPECT_EQ(png.colour_type, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA);
+        std::filesystem::remove(output);
+        return png;
+    }
+    // rc 1, one line naming the document (and words), nothing left behind.
+    void expect_refused(const ProcessResult &result, const std::string &document,
+                        const std::string &words = "")
+    {
+        EXPECT_EQ(result.exit_code, 1) << document;
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.err.rfind("quillpeek-thumbnailer: " + document + ": ", 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        EXPECT_NE(result.err.find(words), std::string::npos) << result.err;
+        EXPECT_LT(result.peak_rss_kib, ceiling_kib) << document;
+        EXPECT_EQ(leftovers(), std::vector<std::string>{}) << document;
+    }
+    std::vector<std::string> leftovers()
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(out.path()))
+            names.push_back(entry.path().filename());
+        return names;
+    }
+    std::string document(const std::string &name, const std::vector<Member> &members)
+    {
+        testing_support::write_archive(in.file(name), "zip", members);
+        return in.file(name);
+    }
+    TempDir in, out;
+    std::string output = out.file("thumb.png");
+};
+
+TEST_F(Thumbnailer, CorpusDocumentsFitTheSizeKeepingTheirAspectAndAreNeverEnlarged)
+{
+    for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt", "writer.odt"}) {
+        std::string path = testing_support::shared_dir() + "/corpus/" + name;
+        void *member = XAD_file_unpacker(path.c_str(), "thumbnail.png");
+        ASSERT_NE(member, nullptr) << name;
+        Png original = decode_png(
+            std::string(static_cast<char *>(member), XAD_file_grosse(path.c_str(), "thumbnail.png")));
+        FreeVec(member);
+        ASSERT_GT(original.width, 128u) << name;
+        Png small = thumbnail(path, 128);
+        EXPECT_EQ(std::max(small.width, small.height), 128u) << name;
+        EXPECT_NEAR(double(small.width) / small.height, double(original.width) / original.height, 2.0 / 128);
+        Png large = thumbnail(path, 1024);
+        EXPECT_EQ(std::tie(large.width, large.height, large.rgba),
+                  std::tie(original.width, original.height, original.rgba))
+            << name;
+    }
+}
+
+TEST_F(Thumbnailer, ShrinkingKeepsTranslucentColoursAsTheyAre)
+{
+    Png tinted =
+        thumbnail(document("translucent.odt",
+                           {file("Thumbnails/thumbnail.png",
+                                 picture_png(300, 300, std::vector<uint32_t>(300 * 300, 0x80C04020u)))}),
+                  100);
+    ASSERT_EQ(tinted.rgba.size(), 100u * 100 * 4);
+    for (size_t i = 0; i < tinted.rgba.size(); i += 4) {
+        ASSERT_NEAR(tinted.rgba[i], 0xC0, 2) << "pixel " << i / 4;
+        ASSERT_NEAR(tinted.rgba[i + 1], 0x40, 2);
+        ASSERT_NEAR(tinted.rgba[i + 2], 0x20, 2);
+        ASSERT_NEAR(tinted.rgba[i + 3], 0x80, 1);
+    }
+}
+
+TEST_F(Thumbnailer, ShrinkingAveragesStripesRatherThanDroppingThem)
+{
+    std::vector<uint32_t> stripes(300 * 300);
+    for (size_t i = 0; i < stripes.size(); ++i)
+        stripes[i] = i % 2 == 0 ? 0xFF000000u : 0xFFFFFFFFu;
+    Png grey = thumbnail(
+        document("stripes.odt", {file("Thumbnails/thumbnail.png", picture_png(300, 300, stripes))}), 100);
+    ASSERT_EQ(grey.rgba.size(), 100u * 100 * 4);
+    // Three columns to a pixel: one or two of them white, never none or all.
+    double sum = 0;
+    for (size_t i = 0; i < grey.rgba.size(); i += 4) {
+        int red = grey.rgba[i];
+        ASSERT_TRUE(std::abs(red - 85) <= 3 || std::abs(red - 170) <= 3) << "pixel " << i / 4 << ": " << red;
+        sum += red;
+    }
+    EXPECT_NEAR(sum / (100 * 100), 127.5, 2);
+}
+
+TEST_F(Thumbnailer, OfficeOpenXmlPackagesGiveThePreviewTheirRelationshipsName)
+{
+    std::string jpeg = encode_jpeg(256, 192, 200, 30, 30);
+    for (const char *target : {"docProps/thumbnail.jpeg", "/docProps/thumbnail.jpeg"}) {
+        Png png =
+            thumbnail(document("preview.docx", {file("[Content_Types].xml", "<Types/>"), rels_naming(target),
+                                                file("docProps/thumbnail.jpeg", jpeg)}));
+        EXPECT_EQ(std::tie(png.width, png.height), std::make_tuple(128u, 96u)) << target;
+        ASSERT_FALSE(png.rgba.empty());
+        EXPECT_NEAR(png.rgba[0], 200, 8);
+    }
+}
+
+TEST_F(Thumbnailer, DocumentsWithoutAPictureEndWithOneMessageAndNoOutput)
+{
+    std::string claims = picture_png(40, 30); // made to claim 60000 x 60000
+    claims.replace(16, 8, std::string("\0\0\xEA\x60\0\0\xEA\x60", 8));
+    uint32_t crc = testing_support::crc32(claims.substr(12, 17));
+    for (int i = 0; i < 4; ++i)
+        claims[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    std::string wmf = std::string("\xD7\xCD\xC6\x9A") + std::string(60, '\0');
+    std::string emf = std::string("\x01\0\0\0", 4) + std::string(36, '\0') + " EMF" + std::string(40, '\0');
+    std::string writer = testing_support::read_file(testing_support::shared_dir() + "/corpus/writer.odt");
+    testing_support::write_file(in.file("cut.odt"), writer.substr(0, writer.size() / 2));
+    testing_support::write_file(in.file("notes.txt"), "not an archive\n");
+    const std::string metafile = "its preview is a Windows metafile, which cannot be shown";
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {in.file("missing.odt"), "No such file"},
+        {in.path(), "directory"},
+        {in.file("notes.txt"), "archive"},
+        {in.file("cut.odt"), ""},
+        {document("none.odt", {file("content.xml", "<x/>")}), "thumbnail.png"},
+        {document("text.odt", {file("Thumbnails/thumbnail.png", "just some text\n")}), "thumbnail"},
+        {document("claims.odt", {file("Thumbnails/thumbnail.png", claims)}), "too large"},
+        {document("huge.odt", {file("Thumbnails/thumbnail.png", claims + std::string(300u << 20, '\0'))}),
+         "larger than"},
+        {document("wmf.xlsx", {rels_naming("docProps/thumbnail.wmf"), file("docProps/thumbnail.wmf", wmf)}),
+         metafile},
+        {document("emf.docx", {rels_naming("docProps/thumbnail.emf"), file("docProps/thumbnail.emf", emf)}),
+         metafile},
+        {document("named.xlsx", {rels_naming("docProps/t.wmf"), file("docProps/t.wmf", "garbage")}),
+         metafile},
+        {document("dangling.pptx", {rels_naming("docProps/thumbnail.jpeg")}), "docProps/thumbnail.jpeg"},
+        {document("plain.docx", {file("_rels/.rels", "<Relationships/>")}), "thumbnail.png"},
+    };
+    for (const auto &[path, words] : cases)
+        expect_refused(run({"-s", "128", path, output}), path, words);
+}
+
+TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefused)
+{
+    std::string picture = picture_png(40, 30);
+    for (uint32_t extra : {512u << 20, 0u}) {
+        std::string path =
+            document("bomb.odt", {file("Thumbnails/thumbnail.png", picture + std::string(extra, '\0'))});
+        for (uint32_t claimed : {static_cast<uint32_t>(picture.size()), 100u, 0xFFFFFFFFu}) {
+            std::string zip = testing_support::read_file(path);
+            claim_size(zip, claimed);
+            testing_support::write_file(path, zip);
+            ProcessResult result = run({path, output});
+            EXPECT_LT(result.peak_rss_kib, ceiling_kib) << claimed;
+            if (result.exit_code != 0)
+                expect_refused(result, path);
+            else
+                EXPECT_EQ(decode_png(testing_support::read_file(output)).width, 40u);
+            std::filesystem::remove(output);
+        }
+    }
+}
+
+TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
+{
+    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    for (int successes = 0; successes < 16; ++successes) {
+        ProcessResult result = run({writer, output}, std::to_string(successes));
+        if (result.exit_code != 0)
+            expect_refused(result, writer);
+        else
+            EXPECT_EQ(leftovers(), std::vector<std::string>{"thumb.png"});
+        std::filesystem::remove(output);
+    }
+}
+
+TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
+{
+    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    for (const auto &arguments : std::vector<std::vector<std::string>>{
+             {}, {writer}, {"-s", "0", writer, output}, {"-s", "big", writer, output}}) {
+        ProcessResult result = run(arguments);
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_NE(result.err.find("usage: quillpeek-thumbnailer [-s SIZE] INPUT OUTPUT"), std::string::npos);
+    }
+    std::string nowhere = out.file("no/such/folder/t.png");
+    ProcessResult result = run({writer, nowhere});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "quillpeek-thumbnailer: " + nowhere + ": No such file or directory\n");
+}
+
+// Tumbler makes OUTPUT itself, holds it open and reads it through that.
+TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt)
+{
+    FILE *held = fopen(output.c_str(), "w+");
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(run({testing_support::shared_dir() + "/corpus/writer.odt", output}).exit_code, 0);
+    std::string through_it(64 * 1024, '\0');
+    rewind(held);
+    through_it.resize(fread(&through_it[0], 1, through_it.size(), held));
+    fclose(held);
+    EXPECT_EQ(through_it, testing_support::read_file(output));
+    EXPECT_EQ(decode_png(through_it).height, 128u);
+}
+
+// Tumbler on a private bus, asked over D-Bus, runs our installed entry.
+TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
+{
+    if (access("/usr/bin/gdbus", X_OK) != 0 || access("/usr/bin/dbus-run-session", X_OK) != 0 ||
+        testing_support::run_process({"/bin/sh", "-c", "ls /usr/lib/*/tumbler-1/tumblerd"}).exit_code != 0)
+        GTEST_SKIP()
+            << "Tumbler, gdbus or dbus-run-session is not installed (scripts/setup.sh installs them)";
+    TempDir prefix;
+    ProcessResult installed =
+        testing_support::run_process({"cmake", "--install", QUILLPEEK_BUILD_DIR, "--prefix", prefix.path()});
+    ASSERT_EQ(installed.exit_code, 0) << installed.err;
+    std::string docx =
+        document("preview.docx", {rels_naming("docProps/thumbnail.jpeg"),
+                                  file("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
+    for (const auto &[path, mime, size] :
+         {std::make_tuple(testing_support::shared_dir() + "/corpus/writer.odt",
+                          std::string("application/vnd.oasis.opendocument.text"), std::string("91x128")),
+          std::make_tuple(
+              docx, std::string("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
+              std::string("128x96"))}) {
+        ProcessResult result = testing_support::run_process(
+            {testing_support::source_dir() + "/scripts/tumbler-check", prefix.path(), path, mime});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find("/thumbnails/normal/"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(".png " + size + "\n"), std::string::npos) << result.out;
+    }
+}
+
+TEST_F(Thumbnailer, LoadsNoWindowSystemLibrary)
+{
+    ProcessResult result = testing_support::run_process({"/usr/bin/ldd", QUILLPEEK_THUMBNAILER});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    for (const char *library : {"libSDL", "libX11", "libwayland", "libxcb"})
+        EXPECT_EQ(result.out.find(library), std::string::npos) << library;
+}
+
+} // namespace

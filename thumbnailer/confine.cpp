@@ -1,0 +1,205 @@
+// The thumbnailer's confinement: Landlock for files, seccomp for the rest.
+#include "thumbnailer/confine.h"
+
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <sched.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+namespace
+{
+
+// Landlock's rights by the ABI that brought them (1: the first thirteen,
+// 2: REFER, 3: TRUNCATE, 5: IOCTL_DEV); the headers of older systems lack
+// the later ones.
+const uint64_t fs_abi1 = (1ull << 13) - 1;
+const uint64_t fs_refer = 1ull << 13;
+const uint64_t fs_truncate = 1ull << 14;
+const uint64_t fs_ioctl_dev = 1ull << 15;
+const uint64_t net_bind_tcp = 1ull << 0, net_connect_tcp = 1ull << 1;     // ABI 4
+const uint64_t scope_abstract_unix = 1ull << 0, scope_signal = 1ull << 1; // ABI 6
+
+struct RulesetAttr {
+    uint64_t handled_access_fs;
+    uint64_t handled_access_net;
+    uint64_t scoped;
+};
+
+struct PathBeneathAttr {
+    uint64_t allowed_access;
+    int32_t parent_fd;
+} __attribute__((packed));
+
+int landlock_abi()
+{
+    long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return abi < 0 ? 0 : static_cast<int>(abi);
+}
+
+uint64_t handled_fs(int abi)
+{
+    uint64_t rights = fs_abi1;
+    if (abi >= 2)
+        rights |= fs_refer;
+    if (abi >= 3)
+        rights |= fs_truncate;
+    if (abi >= 5)
+        rights |= fs_ioctl_dev;
+    return rights;
+}
+
+// Grants rights beneath path (a file or a folder); a path that cannot be
+// opened gets nothing, which only makes the confinement tighter.
+bool grant(int ruleset, const char *path, uint64_t rights)
+{
+    if (path == nullptr)
+        return true;
+    int fd = open(path, O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    PathBeneathAttr rule = {rights, fd};
+    long done = syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+    close(fd);
+    return done == 0;
+}
+
+const char *confine_files(const char *input, const char *folder)
+{
+    int abi = landlock_abi();
+    if (abi == 0)
+        return nullptr; // not offered by this kernel: seccomp alone
+    RulesetAttr attr = {handled_fs(abi), 0, 0};
+    size_t size = 8;
+    if (abi >= 4) {
+        attr.handled_access_net = net_bind_tcp | net_connect_tcp;
+        size = 16;
+    }
+    if (abi >= 6) {
+        attr.scoped = scope_abstract_unix | scope_signal;
+        size = 24;
+    }
+    int ruleset = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
+    if (ruleset < 0)
+        return "its file rules cannot be made";
+    // Files the process opened before are written through their descriptors,
+    // which no rule governs: the folder needs only renaming into and removing.
+    uint64_t placing = LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_REMOVE_FILE;
+    bool granted = grant(ruleset, input, LANDLOCK_ACCESS_FS_READ_FILE) && grant(ruleset, folder, placing);
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers read the process's own maps when it ends.
+    granted = granted && grant(ruleset, "/proc", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);
+#endif
+    bool restricted = granted && syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
+    close(ruleset);
+    return restricted ? nullptr : "its file rules cannot be applied";
+}
+
+// The calls refused with EPERM, whatever their arguments.
+const int refused_calls[] = {
+    SCMP_SYS(execve),
+    SCMP_SYS(execveat),
+    SCMP_SYS(fork),
+    SCMP_SYS(vfork),
+    SCMP_SYS(socket),
+    SCMP_SYS(socketpair),
+    SCMP_SYS(connect),
+    SCMP_SYS(bind),
+    SCMP_SYS(listen),
+    SCMP_SYS(accept),
+    SCMP_SYS(accept4),
+    SCMP_SYS(creat),
+    SCMP_SYS(link),
+    SCMP_SYS(linkat),
+    SCMP_SYS(symlink),
+    SCMP_SYS(symlinkat),
+    SCMP_SYS(mknod),
+    SCMP_SYS(mknodat),
+    SCMP_SYS(mount),
+    SCMP_SYS(umount2),
+    SCMP_SYS(chroot),
+    SCMP_SYS(pivot_root),
+    SCMP_SYS(unshare),
+    SCMP_SYS(setns),
+    SCMP_SYS(bpf),
+    SCMP_SYS(perf_event_open),
+    SCMP_SYS(keyctl),
+    SCMP_SYS(add_key),
+    SCMP_SYS(request_key),
+    SCMP_SYS(io_uring_setup),
+    SCMP_SYS(userfaultfd),
+    SCMP_SYS(init_module),
+    SCMP_SYS(finit_module),
+    SCMP_SYS(kexec_load),
+    SCMP_SYS(process_vm_writev),
+#if !defined(__SANITIZE_ADDRESS__)
+    // The leak checker stops the process's threads through a traced clone
+    // of its own when the process ends; sanitized builds leave it those two.
+    SCMP_SYS(ptrace),
+    SCMP_SYS(process_vm_readv),
+#endif
+};
+
+bool refuse_writing_opens(scmp_filter_ctx filter)
+{
+    const scmp_datum_t flags[] = {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC};
+    for (scmp_datum_t flag : flags) {
+        if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(open), 1,
+                             SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) != 0 ||
+            seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(openat), 1,
+                             SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag)) != 0)
+            return false;
+    }
+    // openat2 and clone3 pass their flags in memory, out of a filter's
+    // sight: ENOSYS makes the C library take openat and clone instead.
+    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2), 0) == 0 &&
+           seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
+}
+
+bool refuse_processes(scmp_filter_ctx filter)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    (void)filter;
+    return true;
+#else
+    // A thread shares the process; anything else would be a new process.
+    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
+                            SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
+#endif
+}
+
+const char *confine_calls()
+{
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+    if (filter == nullptr)
+        return "its system call filter cannot be made";
+    // Every thread of the process, should the start-up have made one.
+    bool made = seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) == 0;
+    for (int call : refused_calls)
+        made = made && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
+    made = made && refuse_writing_opens(filter) && refuse_processes(filter);
+    bool loaded = made && seccomp_load(filter) == 0;
+    seccomp_release(filter);
+    return loaded ? nullptr : "its system call filter cannot be applied";
+}
+
+} // namespace
+
+bool landlock_available()
+{
+    return landlock_abi() > 0;
+}
+
+const char *confine_process(const char *input, const char *folder)
+{
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return "it cannot give up gaining privileges";
+    const char *problem = confine_files(input, folder);
+    return problem != nullptr ? problem : confine_calls();
+}

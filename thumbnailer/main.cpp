@@ -1,0 +1,346 @@
+// quillpeek-thumbnailer: an office document's preview picture as a small PNG,
+// for file managers (the freedesktop thumbnailer convention).
+//
+//   quillpeek-thumbnailer [-s SIZE] INPUT OUTPUT
+//
+// It takes the same member as the viewer, with the same routines: the first
+// whose name contains "thumbnail.png", else the preview picture that an
+// Office Open XML package names. It shrinks the picture to fit SIZE x SIZE
+// (128 unless given), keeping its aspect ratio and never enlarging it, and
+// writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
+// is renamed to OUTPUT once complete (a file that OUTPUT named before is
+// given the same bytes then, for a caller that holds it open). It returns 0 then; otherwise 1, after
+// one line on standard error naming the document and the cause, and there
+// is no OUTPUT.
+//
+// Every document is untrusted. Before it reads any of the document, the
+// process confines itself for good (Landlock and seccomp): it may read
+// INPUT, write the temporary file and OUTPUT's former file through the
+// descriptors it opened before, and rename and remove files in OUTPUT's
+// folder (and beneath it); every other file is closed to it; it may open no
+// file for writing at all; it can start no program, make no process, open
+// no socket and connect nowhere. On a
+// kernel without Landlock the seccomp half still holds. Its work is bounded
+// by the caps of the libraries beneath it (platform/limits.h).
+#include <fcntl.h>
+#include <spng.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "archive/archive.h"
+#include "flow/libraries.h"
+#include "flow/report.h"
+#include "picture/picture.h"
+#include "platform/startup.h"
+#include "thumbnailer/confine.h"
+
+// The start-up runs main on a stack of at least this many bytes.
+extern "C" const unsigned long __stack = 2000000;
+
+namespace
+{
+
+const char *const member_name = "thumbnail.png";
+const char *const metafile_problem = "its preview is a Windows metafile, which cannot be shown";
+const unsigned long default_size = 128;
+const unsigned long largest_size = 4096;
+
+// A decoded picture: a PictureBuffer and its size.
+struct Picture {
+    void *pixels;
+    uint32_t width;
+    uint32_t height;
+};
+
+bool report(const char *path, const char *problem)
+{
+    fprintf(stderr, "quillpeek-thumbnailer: %s: %s\n", path, problem);
+    return false;
+}
+
+// The member's picture into *picture; null, or why it gives none. name is
+// the preview's member name, null for the thumbnail member.
+const char *decode_member(const char *name, void *member, uint32_t size, Picture *picture)
+{
+    picture->pixels = DTLoad(member, size);
+    picture->width = picture->pixels != nullptr ? DT_width(member, size) : 0;
+    picture->height = picture->width != 0 ? DT_height(member, size) : 0;
+    if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0)
+        return nullptr;
+    return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
+                                                                          : picture_problem(member, size);
+}
+
+// The preview picture that an Office Open XML package names.
+const char *load_preview(const char *path, Picture *picture)
+{
+    char name[256];
+    if (!XAD_preview_name(path, name, sizeof name))
+        return XAD_file_problem(path, member_name);
+    void *member = XAD_file_unpacker(path, name);
+    uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
+    if (size == 0)
+        return XAD_file_problem(path, name);
+    const char *problem = decode_member(name, member, size, picture);
+    FreeVec(member);
+    return problem;
+}
+
+// The document's picture, as the viewer would show it.
+const char *load_picture(const char *path, Picture *picture)
+{
+    void *member = XAD_file_unpacker(path, member_name);
+    if (member == nullptr && XAD_file_grosse(path, member_name) == 0)
+        return load_preview(path, picture);
+    if (member == nullptr)
+        return XAD_file_problem(path, member_name);
+    uint32_t size = XAD_file_grosse(path, member_name);
+    const char *problem =
+        size == 0 ? XAD_file_problem(path, member_name) : decode_member(nullptr, member, size, picture);
+    FreeVec(member);
+    return problem;
+}
+
+// The size that fits size x size with the picture's aspect ratio, never
+// larger than the picture.
+void fit(uint32_t width, uint32_t height, uint32_t size, uint32_t *fit_width, uint32_t *fit_height)
+{
+    *fit_width = width;
+    *fit_height = height;
+    if (width <= size && height <= size)
+        return;
+    if (width >= height) {
+        *fit_width = size;
+        *fit_height = static_cast<uint32_t>((uint64_t(height) * size + width / 2) / width);
+    } else {
+        *fit_height = size;
+        *fit_width = static_cast<uint32_t>((uint64_t(width) * size + height / 2) / height);
+    }
+    *fit_width = *fit_width == 0 ? 1 : *fit_width;
+    *fit_height = *fit_height == 0 ? 1 : *fit_height;
+}
+
+// ARGB bytes into straight RGBA in place. The scaler blends over the
+// bitmap's transparent black, which leaves colours multiplied by alpha.
+void argb_to_rgba(unsigned char *pixels, size_t count, bool premultiplied)
+{
+    for (size_t i = 0; i < count; ++i) {
+        unsigned char *p = pixels + 4 * i;
+        unsigned a = p[0], r = p[1], g = p[2], b = p[3];
+        if (premultiplied && a != 0 && a != 255) {
+            r = r * 255 + a / 2 < 255u * a ? (r * 255 + a / 2) / a : 255;
+            g = g * 255 + a / 2 < 255u * a ? (g * 255 + a / 2) / a : 255;
+            b = b * 255 + a / 2 < 255u * a ? (b * 255 + a / 2) / a : 255;
+        }
+        p[0] = static_cast<unsigned char>(r);
+        p[1] = static_cast<unsigned char>(g);
+        p[2] = static_cast<unsigned char>(b);
+        p[3] = static_cast<unsigned char>(a);
+    }
+}
+
+// The picture shrunk to width x height through a RastPort over a bitmap in
+// memory, as ARGB bytes in a new block; null when memory ran out.
+unsigned char *shrink(const Picture &picture, uint32_t width, uint32_t height)
+{
+    struct BitMap bitmap = {};
+    bitmap.BytesPerRow = static_cast<UWORD>(width * 4);
+    bitmap.Rows = static_cast<UWORD>(height);
+    bitmap.Depth = 32;
+    bitmap.Planes[0] = static_cast<PLANEPTR>(AllocVec(width * height * 4, MEMF_CLEAR));
+    unsigned char *pixels = static_cast<unsigned char *>(AllocVec(width * height * 4, MEMF_CLEAR));
+    if (bitmap.Planes[0] == nullptr) {
+        FreeVec(pixels);
+        return nullptr;
+    }
+    if (pixels != nullptr) {
+        struct RastPort rastport;
+        InitRastPort(&rastport);
+        rastport.BitMap = &bitmap;
+        ScalePixelArray(picture.pixels, static_cast<UWORD>(picture.width), static_cast<UWORD>(picture.height),
+                        static_cast<UWORD>(picture.width * 4), &rastport, 0, 0, static_cast<UWORD>(width),
+                        static_cast<UWORD>(height), RECTFMT_ARGB);
+        ReadPixelArray(pixels, 0, 0, static_cast<UWORD>(width * 4), &rastport, 0, 0,
+                       static_cast<UWORD>(width), static_cast<UWORD>(height), RECTFMT_ARGB);
+    }
+    FreeVec(bitmap.Planes[0]);
+    return pixels;
+}
+
+// The picture as an RGBA 8 PNG file in memory (malloc'd, *png_size bytes),
+// or null.
+void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, size_t *png_size)
+{
+    spng_ctx *context = spng_ctx_new(SPNG_CTX_ENCODER);
+    if (context == nullptr)
+        return nullptr;
+    spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
+    // Half the time of zlib's default level, and no larger for thumbnails.
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 3);
+    struct spng_ihdr header = {width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
+    void *png = nullptr;
+    int error = spng_set_ihdr(context, &header);
+    if (error == 0)
+        error =
+            spng_encode_image(context, rgba, size_t(width) * height * 4, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    if (error == 0)
+        png = spng_get_png_buffer(context, png_size, &error);
+    spng_ctx_free(context);
+    return error == 0 ? png : nullptr;
+}
+
+bool write_all(int fd, const void *data, size_t size)
+{
+    const char *at = static_cast<const char *>(data);
+    while (size > 0) {
+        ssize_t written = write(fd, at, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        at += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// The thumbnail of the picture as a PNG file in memory (malloc'd); null,
+// or why there is none.
+const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, size_t *png_size)
+{
+    uint32_t width, height;
+    fit(picture.width, picture.height, size, &width, &height);
+    bool shrunk = width != picture.width || height != picture.height;
+    unsigned char *pixels =
+        shrunk ? shrink(picture, width, height) : static_cast<unsigned char *>(picture.pixels);
+    if (pixels == nullptr)
+        return "there is not enough memory to shrink its picture";
+    argb_to_rgba(pixels, size_t(width) * height, shrunk);
+    *png = encode_png(pixels, width, height, png_size);
+    if (shrunk)
+        FreeVec(pixels);
+    return *png == nullptr ? "its thumbnail cannot be encoded as PNG" : nullptr;
+}
+
+// The folder that holds path ("." for a bare name).
+std::string folder_of(const char *path)
+{
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        return ".";
+    return slash == path ? "/" : std::string(path, static_cast<size_t>(slash - path));
+}
+
+// The document's thumbnail as a PNG file in memory, made confined. True
+// when there is one; a message names the cause otherwise.
+bool make_thumbnail(const char *input, const char *folder, uint32_t size, void **png, size_t *png_size)
+{
+    const char *problem = confine_process(input, folder);
+    if (problem != nullptr)
+        return report(input, (std::string("cannot be read safely: ") + problem).c_str());
+    Picture picture = {nullptr, 0, 0};
+    problem = load_picture(input, &picture);
+    if (problem == nullptr)
+        problem = encode_thumbnail(picture, size, png, png_size);
+    FreeVec(picture.pixels);
+    return problem == nullptr || report(input, problem);
+}
+
+// OUTPUT as its caller made it, open for writing, or -1 when there is no
+// such regular file. Thumbnail services (Tumbler) make OUTPUT empty, keep it
+// open and read the file they made rather than its name.
+int open_existing(const char *output)
+{
+    int fd = open(output, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// The complete PNG into the temporary file, renamed to OUTPUT; then into
+// the file that OUTPUT named before, for a caller holding it open.
+bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
+                  size_t png_size)
+{
+    if (!write_all(fd, png, png_size))
+        return report(output, strerror(errno));
+    if (rename(temporary.c_str(), output) != 0)
+        return report(output, strerror(errno));
+    if (existing >= 0 && (ftruncate(existing, 0) != 0 || !write_all(existing, png, png_size)))
+        return report(output, strerror(errno));
+    return true;
+}
+
+// The whole work, with GfxBase and CyberGfxBase open.
+bool thumbnail(const char *input, const char *output, uint32_t size)
+{
+    std::string folder = folder_of(output);
+    std::string temporary = folder + "/.quillpeek-thumbnail-XXXXXX";
+    int fd = mkostemp(&temporary[0], O_CLOEXEC);
+    if (fd < 0)
+        return report(output, strerror(errno));
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask); // as a file made by open would be
+    int existing = open_existing(output);
+    void *png = nullptr;
+    size_t png_size = 0;
+    bool made = make_thumbnail(input, folder.c_str(), size, &png, &png_size) &&
+                put_in_place(output, temporary, fd, existing, png, png_size);
+    free(png);
+    if (existing >= 0)
+        close(existing);
+    if (close(fd) != 0 && made)
+        made = report(output, strerror(errno));
+    if (!made)
+        unlink(temporary.c_str());
+    return made;
+}
+
+// The size from -s, or 0 when it is no number from 1 to largest_size.
+uint32_t size_argument(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    unsigned long size = strtoul(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || size == 0 || size > largest_size)
+        return 0;
+    return static_cast<uint32_t>(size);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    uint32_t size = default_size;
+    int first = 1;
+    if (argc > 1 && strcmp(argv[1], "-s") == 0) {
+        size = argc > 2 ? size_argument(argv[2]) : 0;
+        first = 3;
+    }
+    if (size == 0 || argc - first != 2) {
+        fprintf(stderr, "quillpeek-thumbnailer: usage: quillpeek-thumbnailer [-s SIZE] INPUT OUTPUT "
+                        "(SIZE from 1 to 4096)\n");
+        return 1;
+    }
+    // Dates in the archive mean nothing here; this spares reading the zone file.
+    setenv("TZ", "UTC0", 1);
+    GfxBase = OpenLibrary("graphics.library", 0);
+    CyberGfxBase = GfxBase != nullptr ? OpenLibrary("cybergraphics.library", 0) : nullptr;
+    bool made = CyberGfxBase != nullptr ? thumbnail(argv[first], argv[first + 1], size)
+                                        : report(argv[first], "the graphics libraries cannot be opened");
+    if (CyberGfxBase != nullptr)
+        CloseLibrary(CyberGfxBase);
+    if (GfxBase != nullptr)
+        CloseLibrary(GfxBase);
+    return made ? 0 : 1;
+}
