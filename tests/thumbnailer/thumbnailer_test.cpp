@@ -6,8 +6,8 @@
 #include <spng.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
