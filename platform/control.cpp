@@ -6,7 +6,7 @@
 #include <mutex>
 #include <set>
 
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 
 namespace
 {

@@ -25,7 +25,7 @@
 #include "platform/control.h"
 #include "platform/decoders/decoder.h"
 #include "platform/dos.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 
 typedef std::shared_ptr<uint32_t> Pixels;
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform/startup.h"
 
 namespace

@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "platform/control.h"
-#include "platform/internal.h"
-#include "platform/startup_display.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/startup_display.h"
 
 namespace
 {

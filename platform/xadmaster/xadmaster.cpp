@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/control.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 using namespace platform::xad;
