@@ -65,6 +65,15 @@ void journal(const char *format, ...)
         append_to_trace(c.trace_path, text);
 }
 
+void journal_no_memory(const char *call) noexcept
+{
+    try {
+        journal("%s FAULT no memory", call);
+    } catch (const std::bad_alloc &) {
+        // The journal could not grow: the line is lost, the call still returns.
+    }
+}
+
 bool allocation_allowed()
 {
     Controls &c = controls();
