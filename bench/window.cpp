@@ -15,7 +15,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
-#include "platform/layer.h"
+#include "platform/internal/layer.h"
 #include "window/window.h"
 
 namespace

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <set>
 
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 
 namespace
 {
@@ -63,6 +63,15 @@ void journal(const char *format, ...)
         c.lines.emplace_back(text);
     if (!c.trace_path.empty())
         append_to_trace(c.trace_path, text);
+}
+
+void journal_no_memory(const char *call) noexcept
+{
+    try {
+        journal("%s FAULT no memory", call);
+    } catch (const std::bad_alloc &) {
+        // The journal could not grow: the line is lost, the call still returns.
+    }
 }
 
 bool allocation_allowed()

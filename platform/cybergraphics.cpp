@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/internal.h"
-#include "platform/layer.h"
-#include "platform/scaling.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/layer.h"
+#include "platform/internal/scaling.h"
 
 namespace
 {

@@ -27,7 +27,7 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
 // Scales the whole srcW x srcH source (rows srcMod bytes apart) to
 // destW x destH at (destX, destY) of the raster port, filtered: linear
 // interpolation where it enlarges, area averaging where it shrinks, an
-// exact copy at 1:1 (platform/scaling.h). Pixels with alpha are blended over
+// exact copy at 1:1 (platform/internal/scaling.h). Pixels with alpha are blended over
 // what is there. A raster port over a BitMap in memory is drawn the same
 // way, without any window system. Returns the number of pixels drawn.
 LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD srcH, UWORD srcMod,

@@ -20,12 +20,12 @@
 #include <mutex>
 #include <new>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/control.h"
 #include "platform/decoders/decoder.h"
 #include "platform/dos.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/registry.h"
 
 typedef std::shared_ptr<uint32_t> Pixels;
 
@@ -98,36 +98,14 @@ void remember(const DTObject *o, LONG problem, const Pixels &pixels)
 const platform::Decoder *const decoders[] = {&platform::png_decoder, &platform::jpeg_decoder};
 
 // Objects made and not yet disposed of.
-struct LiveObjects {
-    std::mutex lock;
-    std::unordered_set<const DTObject *> objects;
-};
-
-LiveObjects &live_objects()
+platform::Registry<DTObject> &live_objects()
 {
-    static LiveObjects *instance = new LiveObjects;
-    return *instance;
+    return platform::Registry<DTObject>::instance();
 }
 
 bool is_object(const DTObject *o)
 {
-    LiveObjects &live = live_objects();
-    std::lock_guard<std::mutex> hold(live.lock);
-    return live.objects.count(o) != 0;
-}
-
-void add_object(const DTObject *o)
-{
-    LiveObjects &live = live_objects();
-    std::lock_guard<std::mutex> hold(live.lock);
-    live.objects.insert(o);
-}
-
-void remove_object(const DTObject *o)
-{
-    LiveObjects &live = live_objects();
-    std::lock_guard<std::mutex> hold(live.lock);
-    live.objects.erase(o);
+    return live_objects().contains(o);
 }
 
 // What NewDTObjectA's attributes ask for.
@@ -230,7 +208,13 @@ DTObject *make_object(const Source &source)
     o->source_size = source.size;
     o->size_allowed = platform::picture_size_allowed(size);
     fill_header(&o->header, size);
-    add_object(o);
+    try {
+        live_objects().add(o);
+    } catch (const std::bad_alloc &) {
+        o->~DTObject();
+        platform::release(o);
+        throw;
+    }
     return o;
 }
 
@@ -313,9 +297,7 @@ void platform_forget_decoded_pictures()
 
 long platform_live_objects()
 {
-    LiveObjects &live = live_objects();
-    std::lock_guard<std::mutex> hold(live.lock);
-    return static_cast<long>(live.objects.size());
+    return live_objects().count();
 }
 
 Object *LVO_NewDTObjectA(struct Library *base, APTR name, const struct TagItem *attrs)
@@ -345,7 +327,7 @@ void LVO_DisposeDTObject(struct Library *base, Object *o)
         return;
     }
     platform::journal("DisposeDTObject");
-    remove_object(o);
+    live_objects().remove(o);
     o->~DTObject();
     platform::release(o);
 }

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/registry.h"
 #include "platform/startup.h"
 
 namespace
@@ -82,10 +83,9 @@ int keyword_item(const std::vector<TemplateItem> &items, const std::string &word
 
 // Records handed out by ReadArgs and not yet freed. A program may keep its
 // record to the end (the system takes it back then), so they stay reachable.
-std::set<struct RDArgs *> &outstanding_records()
+platform::Registry<struct RDArgs> &outstanding_records()
 {
-    static std::set<struct RDArgs *> *records = new std::set<struct RDArgs *>;
-    return *records;
+    return platform::Registry<struct RDArgs>::instance();
 }
 
 // What the parser keeps for the caller: the values the array points into.
@@ -217,7 +217,7 @@ struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
     if (parsed_args == nullptr)
         return nullptr;
     struct RDArgs *record = new RDArgs{parsed_args};
-    outstanding_records().insert(record);
+    outstanding_records().add(record);
     return record;
 }
 
@@ -239,7 +239,8 @@ struct RDArgs *LVO_ReadArgs(struct Library *base, CONST_STRPTR tmpl, IPTR *array
 {
     if (!platform::library_ready(base, "dos.library", "ReadArgs"))
         return nullptr;
-    struct RDArgs *args = parse_arguments(tmpl, array);
+    struct RDArgs *args = platform::guarded("ReadArgs", static_cast<struct RDArgs *>(nullptr),
+                                            [&] { return parse_arguments(tmpl, array); });
     platform::journal("ReadArgs %s%s", tmpl != nullptr ? tmpl : "(null)", args != nullptr ? "" : " -> NULL");
     return args;
 }
@@ -249,7 +250,7 @@ void LVO_FreeArgs(struct Library *base, struct RDArgs *args)
     if (!platform::library_ready(base, "dos.library", "FreeArgs") || args == nullptr)
         return;
     platform::journal("FreeArgs");
-    if (outstanding_records().erase(args) == 0) {
+    if (!outstanding_records().remove(args)) {
         platform::journal("FreeArgs FAULT not a record of ReadArgs");
         return;
     }

@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <mutex>
 
 #include "platform/control.h"
-#include "platform/internal.h"
-#include "platform/startup_display.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/registry.h"
+#include "platform/internal/startup_display.h"
 
 namespace
 {
@@ -68,18 +68,10 @@ struct Library *open_entry(LibraryEntry *entry, ULONG version)
     return &entry->base;
 }
 
-// Blocks handed out by AllocVec and not yet freed, by start address, with
-// their sizes. Held from a pointer that is never destroyed, so blocks the
-// program keeps to its end stay reachable.
-struct LiveBlocks {
-    std::mutex lock;
-    std::map<uintptr_t, size_t> blocks;
-};
-
-LiveBlocks &live_blocks()
+// Blocks handed out by AllocVec and not yet freed, with their sizes.
+platform::Registry<void> &live_blocks()
 {
-    static LiveBlocks *instance = new LiveBlocks;
-    return *instance;
+    return platform::Registry<void>::instance();
 }
 
 } // namespace
@@ -138,17 +130,7 @@ void release(void *block)
 
 bool block_room(const void *address, size_t *room)
 {
-    uintptr_t at = reinterpret_cast<uintptr_t>(address);
-    LiveBlocks &live = live_blocks();
-    std::lock_guard<std::mutex> hold(live.lock);
-    auto after = live.blocks.upper_bound(at);
-    if (after == live.blocks.begin())
-        return false;
-    auto block = std::prev(after);
-    if (at - block->first >= block->second)
-        return false;
-    *room = block->second - (at - block->first);
-    return true;
+    return live_blocks().room(address, room);
 }
 
 } // namespace platform
@@ -161,11 +143,8 @@ APTR AllocVec(ULONG byteSize, ULONG attributes)
     }
     platform::journal("AllocVec %lu 0x%lx%s", static_cast<unsigned long>(byteSize),
                       static_cast<unsigned long>(attributes), block != nullptr ? "" : " -> NULL");
-    if (block != nullptr) {
-        LiveBlocks &live = live_blocks();
-        std::lock_guard<std::mutex> hold(live.lock);
-        live.blocks.emplace(reinterpret_cast<uintptr_t>(block), byteSize);
-    }
+    if (block != nullptr)
+        live_blocks().add(block, byteSize);
     return block;
 }
 
@@ -174,22 +153,16 @@ void FreeVec(APTR memoryBlock)
     if (memoryBlock == nullptr)
         return;
     platform::journal("FreeVec");
-    LiveBlocks &live = live_blocks();
-    {
-        std::lock_guard<std::mutex> hold(live.lock);
-        if (live.blocks.erase(reinterpret_cast<uintptr_t>(memoryBlock)) == 0) {
-            platform::journal("FreeVec FAULT not a block of AllocVec");
-            return;
-        }
+    if (!live_blocks().remove(memoryBlock)) {
+        platform::journal("FreeVec FAULT not a block of AllocVec");
+        return;
     }
     std::free(memoryBlock);
 }
 
 long platform_live_blocks()
 {
-    LiveBlocks &live = live_blocks();
-    std::lock_guard<std::mutex> hold(live.lock);
-    return static_cast<long>(live.blocks.size());
+    return live_blocks().count();
 }
 
 IPTR GetTagData(Tag tag, IPTR fallback, const struct TagItem *tags)

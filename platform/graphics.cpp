@@ -1,13 +1,13 @@
 // graphics.library: raster ports and pens. A window's raster port draws
-// into the window's pixels through its Layer (platform/layer.h).
+// into the window's pixels through its Layer (platform/internal/layer.h).
 #include "platform/graphics.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/internal.h"
-#include "platform/layer.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/layer.h"
 
 void LVO_InitRastPort(struct Library *base, struct RastPort *rp)
 {

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/input_codes.h"
-#include "platform/internal.h"
-#include "platform/layer.h"
-#include "platform/startup_display.h"
+#include "platform/internal/input_codes.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/layer.h"
+#include "platform/internal/startup_display.h"
 
 namespace
 {

@@ -11,11 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/console.h"
+#include "platform/internal/console.h"
 #include "platform/control.h"
 #include "platform/dos.h"
-#include "platform/internal.h"
-#include "platform/startup_display.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/startup_display.h"
 
 struct Library *DOSBase = nullptr;
 

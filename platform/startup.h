@@ -6,7 +6,7 @@
 //    process with return code 20;
 //  - reads the test controls from the environment (QUILLPEEK_MISSING_LIBS,
 //    QUILLPEEK_TRACE, see platform/control.h);
-//  - opens the console of a desktop start (platform/console.h), taking its
+//  - opens the console of a desktop start (platform/internal/console.h), taking its
 //    marker out of the arguments;
 //  - hands the arguments to ReadArgs;
 //  - owns Ctrl-C: a break is remembered, and noticed when the program next
@@ -29,7 +29,7 @@ typedef int (*StartupEntry)(int argc, char **argv);
 // Runs entry as the start-up runs main; returns the process's return code.
 // For the process's own main (whole_process), the start-up also allows
 // connecting early to the display while main decodes its picture
-// (platform/startup_display.h), and when main returns without having used
+// (platform/internal/startup_display.h), and when main returns without having used
 // that connection, the process ends at once rather than wait for it.
 // Programs that never open a window pass false.
 int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long minimum_stack,

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform/limits.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 

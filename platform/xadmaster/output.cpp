@@ -20,7 +20,7 @@
 #include <cstring>
 
 #include "platform/control.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 namespace platform::xad

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "platform/control.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/registry.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 using namespace platform::xad;
@@ -20,22 +21,14 @@ namespace
 const char *const library_name = "xadmaster.library";
 
 // The archive infos handed out and not yet freed.
-struct LiveObjects {
-    std::mutex lock;
-    std::set<void *> objects;
-};
-
-LiveObjects &live_objects()
+platform::Registry<struct xadArchiveInfo> &live_objects()
 {
-    static LiveObjects *instance = new LiveObjects;
-    return *instance;
+    return platform::Registry<struct xadArchiveInfo>::instance();
 }
 
-bool is_live(const void *object)
+bool is_live(const struct xadArchiveInfo *ai)
 {
-    LiveObjects &live = live_objects();
-    std::lock_guard<std::mutex> hold(live.lock);
-    return live.objects.count(const_cast<void *>(object)) != 0;
+    return live_objects().contains(ai);
 }
 
 } // namespace
@@ -45,11 +38,8 @@ APTR LVO_xadAllocObjectA(struct Library *base, LONG type, const struct TagItem *
     if (!platform::library_ready(base, library_name, "xadAllocObjectA"))
         return nullptr;
     void *object = type == XADOBJ_ARCHIVEINFO ? platform::allocate(sizeof(struct xadArchiveInfo)) : nullptr;
-    if (object != nullptr) {
-        LiveObjects &live = live_objects();
-        std::lock_guard<std::mutex> hold(live.lock);
-        live.objects.insert(object);
-    }
+    if (object != nullptr)
+        live_objects().add(static_cast<struct xadArchiveInfo *>(object));
     platform::journal("xadAllocObjectA %ld%s", static_cast<long>(type), object != nullptr ? "" : " -> NULL");
     return object;
 }
@@ -58,13 +48,9 @@ void LVO_xadFreeObjectA(struct Library *base, APTR object, const struct TagItem 
 {
     if (!platform::library_ready(base, library_name, "xadFreeObjectA") || object == nullptr)
         return;
-    {
-        LiveObjects &live = live_objects();
-        std::lock_guard<std::mutex> hold(live.lock);
-        if (live.objects.erase(object) == 0) {
-            platform::journal("xadFreeObjectA FAULT not an object of xadAllocObjectA");
-            return;
-        }
+    if (!live_objects().remove(static_cast<struct xadArchiveInfo *>(object))) {
+        platform::journal("xadFreeObjectA FAULT not an object of xadAllocObjectA");
+        return;
     }
     platform::journal("xadFreeObjectA");
     struct xadArchiveInfo *ai = static_cast<struct xadArchiveInfo *>(object);

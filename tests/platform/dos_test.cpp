@@ -9,7 +9,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform/startup.h"
 #include "platform_fixture.h"
 #include "support.h"

@@ -5,7 +5,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
-#include "platform/internal.h"
+#include "platform/internal/internal.h"
 #include "platform_fixture.h"
 
 namespace

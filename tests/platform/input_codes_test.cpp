@@ -2,7 +2,7 @@
 // codes and qualifiers, without a window.
 #include <gtest/gtest.h>
 
-#include "platform/input_codes.h"
+#include "platform/internal/input_codes.h"
 #include "platform/intuition.h"
 
 using namespace platform;

@@ -8,7 +8,7 @@
 
 #include "flow/libraries.h"
 #include "platform/control.h"
-#include "platform/layer.h"
+#include "platform/internal/layer.h"
 #include "platform_fixture.h"
 #include "reference_scale.h"
 #include "window_support.h"

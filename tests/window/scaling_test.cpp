@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "flow/libraries.h"
-#include "platform/scaling.h"
+#include "platform/internal/scaling.h"
 #include "platform_fixture.h"
 #include "reference_scale.h"
 #include "window_support.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/layer.h"
+#include "platform/internal/layer.h"
 #include "reference_scale.h"
 #include "support.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/control.h"
-#include "platform/layer.h"
+#include "platform/internal/layer.h"
 #include "platform_fixture.h"
 #include "window/window.h"
 #include "window_support.h"

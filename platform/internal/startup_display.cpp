@@ -1,5 +1,5 @@
 // See startup_display.h.
-#include "platform/startup_display.h"
+#include "platform/internal/startup_display.h"
 
 #include <malloc.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/internal.h"
-#include "platform/sdl.h"
-#include "platform/x11_errors.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/sdl.h"
+#include "platform/internal/x11_errors.h"
 
 namespace
 {

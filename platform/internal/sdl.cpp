@@ -1,5 +1,5 @@
 // See sdl.h.
-#include "platform/sdl.h"
+#include "platform/internal/sdl.h"
 
 #include <dlfcn.h>
 

@@ -1,5 +1,5 @@
 // Drawing targets of raster ports: a window's surface or a 32-bit BitMap.
-#include "platform/layer.h"
+#include "platform/internal/layer.h"
 
 #include <cstdint>
 #include <cstring>

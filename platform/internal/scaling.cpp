@@ -13,7 +13,7 @@
 // of one destination pixel summing to exactly 65536 so that a flat colour
 // stays flat. Processors with AVX2 run the two linear steps and the laying
 // over eight pixels at a time, with the same arithmetic and results.
-#include "platform/scaling.h"
+#include "platform/internal/scaling.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,12 +8,12 @@
 #ifndef QUILLPEEK_PLATFORM_LAYER_H
 #define QUILLPEEK_PLATFORM_LAYER_H
 
-#include "platform/sdl.h"
+#include "platform/internal/sdl.h"
 
 #include <vector>
 
 #include "platform/graphics.h"
-#include "platform/scaling.h"
+#include "platform/internal/scaling.h"
 
 struct Window;
 

@@ -1,6 +1,6 @@
 // The console of a desktop start: the standard streams kept in an unnamed
 // file, shown in a message window when the program ends.
-#include "platform/console.h"
+#include "platform/internal/console.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/internal.h"
-#include "platform/sdl.h"
+#include "platform/internal/internal.h"
+#include "platform/internal/sdl.h"
 
 const char *const platform_desktop_marker = "--desktop";
 

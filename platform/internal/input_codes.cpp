@@ -1,5 +1,5 @@
 // See input_codes.h.
-#include "platform/input_codes.h"
+#include "platform/internal/input_codes.h"
 
 #include "platform/intuition.h"
 

@@ -4,7 +4,9 @@
 #define QUILLPEEK_PLATFORM_INTERNAL_H
 
 #include <cstddef>
+#include <new>
 #include <string>
+#include <type_traits>
 
 #include "platform/exec.h"
 
@@ -47,6 +49,35 @@ std::string host_path(const char *path);
 // CloseLibrary of each. Defined in each library's file.
 bool intuition_first_open();
 void intuition_last_close();
+
+// Journals "<call> FAULT no memory"; never throws, even when the journal
+// itself cannot grow.
+void journal_no_memory(const char *call) noexcept;
+
+// The boundary of a library call made from C: runs body and returns what it
+// returns. Should the C++ runtime run out of memory inside it, the call is
+// journalled as a FAULT and empty is returned, so no exception reaches the
+// caller. Every LVO_ entry point that allocates runs its work in here.
+template <typename Body, typename Result = std::invoke_result_t<Body &>>
+Result guarded(const char *call, Result empty, Body &&body) noexcept
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        journal_no_memory(call);
+    }
+    return empty;
+}
+
+// The same for calls that return nothing.
+template <typename Body> void guarded(const char *call, Body &&body) noexcept
+{
+    try {
+        body();
+    } catch (const std::bad_alloc &) {
+        journal_no_memory(call);
+    }
+}
 
 } // namespace platform
 

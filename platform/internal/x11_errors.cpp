@@ -1,6 +1,6 @@
 // See x11_errors.h. Xlib is reached through the same shared library SDL
 // loads, so the handler is the one SDL's connections use.
-#include "platform/x11_errors.h"
+#include "platform/internal/x11_errors.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
