@@ -108,19 +108,6 @@ TEST(CommandLine, AMissingLibraryEndsSilentlyAfterClosingWhatWasOpened)
     }
 }
 
-TEST(CommandLine, MainRunsOnAtLeastItsDeclaredStackUnderASmallLimit)
-{
-    TempDir dir;
-    ProcessOptions options;
-    options.env["QUILLPEEK_TRACE"] = dir.file("trace");
-    options.stack_limit_bytes = 1024 * 1024;
-    ProcessResult result = run_quillpeek({}, options);
-    EXPECT_EQ(result.exit_code, 1);
-    std::vector<std::string> stack = traced(read_file(dir.file("trace")), {"Startup"});
-    ASSERT_EQ(stack.size(), 1u);
-    EXPECT_GE(std::stoul(stack[0].substr(std::string("Startup stack ").size())), 2000000u);
-}
-
 TEST(CommandLine, TheVersionStringIsInTheProgramFile)
 {
     std::string program = read_file(testing_support::binary_path());
