@@ -174,7 +174,7 @@ class Thumbnailer : public ::testing::Test
 TEST_F(Thumbnailer, CorpusDocumentsFitTheSizeKeepingTheirAspectAndAreNeverEnlarged)
 {
     for (const char *name : {"calc.ods", "draw.odg", "impress.odp", "pictures-40.odt", "writer.odt"}) {
-        std::string path = testing_support::shared_dir() + "/corpus/" + name;
+        std::string path = testing_support::corpus_dir() + "/" + name;
         void *member = XAD_file_unpacker(path.c_str(), "thumbnail.png");
         ASSERT_NE(member, nullptr) << name;
         Png original = decode_png(
@@ -247,7 +247,7 @@ TEST_F(Thumbnailer, DocumentsWithoutAPictureEndWithOneMessageAndNoOutput)
         claims[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
     std::string wmf = std::string("\xD7\xCD\xC6\x9A") + std::string(60, '\0');
     std::string emf = std::string("\x01\0\0\0", 4) + std::string(36, '\0') + " EMF" + std::string(40, '\0');
-    std::string writer = testing_support::read_file(testing_support::shared_dir() + "/corpus/writer.odt");
+    std::string writer = testing_support::read_file(testing_support::corpus_dir() + "/writer.odt");
     testing_support::write_file(in.file("cut.odt"), writer.substr(0, writer.size() / 2));
     testing_support::write_file(in.file("notes.txt"), "not an archive\n");
     const std::string metafile = "its preview is a Windows metafile, which cannot be shown";
@@ -297,7 +297,7 @@ TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefuse
 
 TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
 {
-    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    std::string writer = testing_support::corpus_dir() + "/writer.odt";
     for (int successes = 0; successes < 16; ++successes) {
         ProcessResult result = run({writer, output}, std::to_string(successes));
         if (result.exit_code != 0)
@@ -310,7 +310,7 @@ TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
 
 TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
 {
-    std::string writer = testing_support::shared_dir() + "/corpus/writer.odt";
+    std::string writer = testing_support::corpus_dir() + "/writer.odt";
     for (const auto &arguments : std::vector<std::vector<std::string>>{
              {}, {writer}, {"-s", "0", writer, output}, {"-s", "big", writer, output}}) {
         ProcessResult result = run(arguments);
@@ -328,7 +328,7 @@ TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt
 {
     FILE *held = fopen(output.c_str(), "w+");
     ASSERT_NE(held, nullptr);
-    EXPECT_EQ(run({testing_support::shared_dir() + "/corpus/writer.odt", output}).exit_code, 0);
+    EXPECT_EQ(run({testing_support::corpus_dir() + "/writer.odt", output}).exit_code, 0);
     std::string through_it(64 * 1024, '\0');
     rewind(held);
     through_it.resize(fread(&through_it[0], 1, through_it.size(), held));
@@ -352,7 +352,7 @@ TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
         document("preview.docx", {rels_naming("docProps/thumbnail.jpeg"),
                                   file("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
     for (const auto &[path, mime, size] :
-         {std::make_tuple(testing_support::shared_dir() + "/corpus/writer.odt",
+         {std::make_tuple(testing_support::corpus_dir() + "/writer.odt",
                           std::string("application/vnd.oasis.opendocument.text"), std::string("91x128")),
           std::make_tuple(
               docx, std::string("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
