@@ -2,7 +2,6 @@
 // PNGs out, or one message and no output at all.
 #include <gtest/gtest.h>
 
-#include <jpeglib.h>
 #include <spng.h>
 #include <unistd.h>
 
@@ -58,29 +57,10 @@ Png decode_png(const std::string &bytes)
 // A JPEG of width x height in one colour.
 std::string encode_jpeg(uint32_t width, uint32_t height, uint8_t r, uint8_t g, uint8_t b)
 {
-    jpeg_compress_struct compress;
-    jpeg_error_mgr errors;
-    compress.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&compress);
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&compress, &buffer, &size);
-    compress.image_width = width;
-    compress.image_height = height;
-    compress.input_components = 3;
-    compress.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&compress);
-    jpeg_start_compress(&compress, TRUE);
-    std::vector<uint8_t> row;
-    for (uint32_t x = 0; x < width; ++x)
-        row.insert(row.end(), {r, g, b});
-    for (JSAMPROW rows[1] = {row.data()}; compress.next_scanline < height;)
-        jpeg_write_scanlines(&compress, rows, 1);
-    jpeg_finish_compress(&compress);
-    jpeg_destroy_compress(&compress);
-    std::string jpeg(reinterpret_cast<char *>(buffer), size);
-    free(buffer);
-    return jpeg;
+    std::string samples;
+    for (size_t i = 0; i < size_t(width) * height; ++i)
+        samples += {char(r), char(g), char(b)};
+    return testkit::encode_jpeg(width, height, 3, samples, false);
 }
 
 Member file(const std::string &name, const std::string &data)
