@@ -13,11 +13,15 @@
 // drawn since the last time, so drawing reaches the screen when the program
 // waits or takes a message. Expose events only present the surface again
 // (smart refresh).
+//
+// OpenWindowTagList runs inside the call boundary (guarded), as does
+// CloseWindow's one allocation; the message calls allocate without throwing.
 #include "platform/intuition.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -406,10 +410,18 @@ SDL_Rect screen_bounds()
     return bounds;
 }
 
-void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &screen)
+// What opening can fail on for want of memory, done before the host window
+// exists so that none is left behind: the titles' copies and the room in
+// the list of open windows.
+void reserve_record(WindowRecord *record, const WindowRequest &r)
 {
     record->title = r.title != nullptr ? r.title : "";
     record->screen_title = r.screen_title != nullptr ? r.screen_title : "";
+    open_windows.reserve(open_windows.size() + 1);
+}
+
+void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &screen)
+{
     platform::default_colormap(&record->colormap);
     record->screen.ViewPort.ColorMap = &record->colormap;
     record->screen.ViewPort.DWidth = record->screen.Width = static_cast<WORD>(screen.w);
@@ -503,21 +515,22 @@ void intuition_set_wait_hook(WaitHook hook, void *data)
 
 } // namespace platform
 
-struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw,
-                                     const struct TagItem *tags)
+namespace
 {
-    if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
-        return nullptr;
-    (void)nw; // a NewWindow record is never given on this platform; tags describe the window
+
+struct Window *open_window(const struct TagItem *tags)
+{
     WindowRequest request = read_tags(tags);
     long asked_width = request.width, asked_height = request.height;
     SDL_Rect screen = screen_bounds();
     fit_on_screen(request, screen);
 
-    WindowRecord *record = nullptr;
+    std::unique_ptr<WindowRecord> record;
     if (platform::allocation_allowed())
-        record = new (std::nothrow) WindowRecord();
-    struct MsgPort *reply_port = record != nullptr ? new (std::nothrow) MsgPort() : nullptr;
+        record.reset(new (std::nothrow) WindowRecord());
+    std::unique_ptr<MsgPort> reply_port(record != nullptr ? new (std::nothrow) MsgPort() : nullptr);
+    if (reply_port != nullptr)
+        reserve_record(record.get(), request);
     long min_width = 0, min_height = 0;
     SDL_Window *sdl =
         reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
@@ -528,21 +541,31 @@ struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindo
                           record != nullptr ? ": " : "", record != nullptr ? platform::sdl().GetError() : "");
         if (sdl != nullptr)
             platform::sdl().DestroyWindow(sdl);
-        delete reply_port;
-        delete record;
         return nullptr;
     }
     record->sdl = sdl;
     record->id = platform::sdl().GetWindowID(sdl);
-    record->reply_port = reply_port;
-    init_records(record, request, screen);
+    record->reply_port = reply_port.release();
+    init_records(record.get(), request, screen);
     record->window.MinWidth = static_cast<WORD>(min_width);
     record->window.MinHeight = static_cast<WORD>(min_height);
     record->layer.surface = surface;
-    open_windows.push_back(record);
+    open_windows.push_back(record.get()); // into the room reserved
     platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\"", request.left, request.top, request.width,
                       request.height, record->title.c_str());
-    return &record->window;
+    return &record.release()->window;
+}
+
+} // namespace
+
+struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw,
+                                     const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
+        return nullptr;
+    (void)nw; // a NewWindow record is never given on this platform; tags describe the window
+    return platform::guarded("OpenWindowTagList", static_cast<struct Window *>(nullptr),
+                             [&] { return open_window(tags); });
 }
 
 void LVO_CloseWindow(struct Library *base, struct Window *window)
@@ -571,7 +594,8 @@ void LVO_CloseWindow(struct Library *base, struct Window *window)
         // Taken and never replied: a later ReplyMsg must still find its
         // reply port, so that port (and those messages) stay.
         platform::journal("CloseWindow FAULT %ld messages not replied", record->live_messages);
-        orphaned_ports().push_back(record->reply_port);
+        struct MsgPort *port = record->reply_port;
+        platform::guarded("CloseWindow", [&] { orphaned_ports().push_back(port); }); // else kept unlisted
         record->reply_port = nullptr;
     }
     destroy_record(record);
