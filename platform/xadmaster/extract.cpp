@@ -44,12 +44,9 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
             return nullptr;
     }
     source.budget = limits::archive_extract_unpacked;
-    struct archive *a = open_reader(source, passphrase);
-    if (a == nullptr)
-        return nullptr;
-    if (next_header(a, entry) == Step::Header && is_listed(*entry, listing, member))
-        return a;
-    archive_read_free(a);
+    Reader a(open_reader(source, passphrase));
+    if (a != nullptr && next_header(a.get(), entry) == Step::Header && is_listed(*entry, listing, member))
+        return a.release();
     return nullptr;
 }
 
@@ -92,14 +89,13 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         source.size = state.size;
     }
     source.budget = limits::archive_extract_unpacked;
-    struct archive *a = open_reader(source, passphrase);
+    Reader a(open_reader(source, passphrase));
     if (a == nullptr) {
         code = XADERR_INPUT;
         return nullptr;
     }
-    if (walk_to(source, a, listing.members[number - 1], listing, entry))
-        return a;
-    archive_read_free(a);
+    if (walk_to(source, a.get(), listing.members[number - 1], listing, entry))
+        return a.release();
     code = source.over_budget ? XADERR_LIMIT_UNPACKED : XADERR_INPUT;
     return nullptr;
 }
@@ -217,8 +213,7 @@ LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
     LONG code = read_to_file(m, output.fd);
     if (code == XADERR_OK)
         code = output_commit(output, leaf.c_str(), overwrite);
-    output_abandon(output);
-    return code;
+    return code; // output is abandoned as it goes
 }
 
 } // namespace

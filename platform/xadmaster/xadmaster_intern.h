@@ -186,10 +186,15 @@ int open_output_directory(const char *name, std::string &leaf);
 
 // A file being written in directory: unnamed, or named temporary while it
 // has a name of its own.
+// Abandoned when it goes, however the extraction ended.
 struct Output {
     int directory = -1;
     int fd = -1;
     std::string temporary;
+    Output() = default;
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    ~Output();
 };
 
 // A fresh output file in directory; false when none can be made.

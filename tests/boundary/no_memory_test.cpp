@@ -99,6 +99,7 @@ struct Material {
     TempDir dir;
     std::string archive = dir.file("doc.zip");
     std::string folder = dir.file("a folder named at some length");
+    std::string extracted = dir.file("a member extracted at some length.txt");
     std::string png = testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
     std::vector<uint32_t> pixels = testing_support::test_pattern(40, 30);
     std::vector<uint32_t> canvas = std::vector<uint32_t>(64 * 64);
@@ -181,6 +182,16 @@ const Call entry_points[] = {
          return code == XADERR_OK && std::memcmp(material->member.data(), "first", 5) == 0;
      },
      free_info},
+    {"xadFileUnArcA to a file", [] { get_info(); },
+     [] {
+         LONG code = xadFileUnArc(material->ai, XAD_OUTFILENAME, material->extracted.c_str(), XAD_OVERWRITE,
+                                  TRUE, XAD_ENTRYNUMBER, 2, TAG_DONE);
+         return code == XADERR_OK;
+     },
+     [] {
+         free_info();
+         unlink(material->extracted.c_str());
+     }},
     {"NewDTObjectA", nothing, [] { return (got = new_picture()) != nullptr; },
      [] { DisposeDTObject(static_cast<Object *>(got)); }},
     {"DoDTMethodA", [] { got = new_picture(); },
