@@ -30,7 +30,14 @@
 #include "platform/internal/internal.h"
 #include "platform/internal/registry.h"
 
-typedef std::shared_ptr<uint32_t> Pixels;
+namespace
+{
+
+// Decoded pixels, shared by the objects of one picture and the class's memory
+// of the last picture decoded.
+using Pixels = std::shared_ptr<uint32_t>;
+
+} // namespace
 
 struct DTObject {
     const platform::Decoder *decoder;

@@ -195,7 +195,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
         return RETURN_FAIL;
     if (whole_process)
         platform::display_allow_early_start();
-    platform_console_open(&argc, argv);
+    platform::console_open(&argc, argv);
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};
@@ -204,7 +204,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
     else if (!run_on_own_stack(call, minimum_stack))
         call.result = RETURN_FAIL;
     std::fflush(stdout);
-    platform_console_close();
+    platform::console_close();
     CloseLibrary(DOSBase);
     settle_display(whole_process, call.result);
     return call.result;

@@ -13,8 +13,6 @@
 #include "platform/internal/internal.h"
 #include "platform/internal/sdl.h"
 
-const char *const platform_desktop_marker = "--desktop";
-
 namespace
 {
 
@@ -101,9 +99,14 @@ void show_window(const std::string &text)
 
 } // namespace
 
-bool platform_console_open(int *argc, char **argv)
+namespace platform
 {
-    if (*argc < 2 || strcmp(argv[1], platform_desktop_marker) != 0)
+
+const char *const desktop_marker = "--desktop";
+
+bool console_open(int *argc, char **argv)
+{
+    if (*argc < 2 || strcmp(argv[1], desktop_marker) != 0)
         return false;
     for (int i = 1; i < *argc; ++i)
         argv[i] = argv[i + 1];
@@ -122,7 +125,7 @@ bool platform_console_open(int *argc, char **argv)
     return true;
 }
 
-void platform_console_close()
+void console_close()
 {
     if (kept < 0)
         return;
@@ -138,3 +141,5 @@ void platform_console_close()
     if (!text.empty())
         show_window(window_text(text));
 }
+
+} // namespace platform

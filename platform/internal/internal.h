@@ -1,5 +1,18 @@
 // What the platform's libraries share among themselves; not for the
 // program's code.
+//
+// Names in platform/ follow one rule:
+//  - the system's own names, as the system spells them, for what programs
+//    call or see: structures and constants of the public headers, the
+//    library bases (DOSBase, ...), exec.library's calls (OpenLibrary,
+//    AllocVec, ...), and the inline call forms of the other libraries;
+//  - LVO_<call> for a library's entry point behind its call form (the
+//    call's offset in the library on the system), taking the base first;
+//  - platform_<what> for the platform's own C-style calls: the test
+//    controls (platform/control.h) and the start-up's (platform/startup.h);
+//  - everything else is C++ in namespace platform (platform::xad for
+//    xadmaster's parts), with what one file keeps to itself in an anonymous
+//    namespace there.
 #ifndef QUILLPEEK_PLATFORM_INTERNAL_H
 #define QUILLPEEK_PLATFORM_INTERNAL_H
 
