@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -48,14 +49,8 @@ ssize_t stream_write(void *cookie, const char *data, size_t size)
 {
     check_break();
     int descriptor = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
-    size_t done = 0;
-    while (done < size) {
-        ssize_t written = write(descriptor, data + done, size - done);
-        if (written < 0)
-            return done > 0 ? static_cast<ssize_t>(done) : -1;
-        done += static_cast<size_t>(written);
-    }
-    return static_cast<ssize_t>(done);
+    size_t done = platform_write_all(descriptor, data, size);
+    return done > 0 || size == 0 ? static_cast<ssize_t>(done) : -1;
 }
 
 FILE *break_checking_stream(int descriptor, int buffering)
@@ -146,6 +141,21 @@ void platform_install_break_handling()
         stdout = out;
     if (err != nullptr)
         stderr = err;
+}
+
+size_t platform_write_all(int descriptor, const void *data, size_t size)
+{
+    const char *at = static_cast<const char *>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t written = write(descriptor, at + done, size - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+    }
+    return done;
 }
 
 size_t platform_current_stack_size()

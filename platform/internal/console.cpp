@@ -12,6 +12,7 @@
 
 #include "platform/internal/internal.h"
 #include "platform/internal/sdl.h"
+#include "platform/startup.h"
 
 namespace
 {
@@ -44,17 +45,6 @@ bool has_controlling_terminal()
         return false;
     close(terminal);
     return true;
-}
-
-void write_all(int descriptor, const char *data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(descriptor, data, size);
-        if (written <= 0)
-            return;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
 }
 
 // Everything written so far.
@@ -137,7 +127,7 @@ void console_close()
     close(given_stream);
     close(kept);
     kept = -1;
-    write_all(STDERR_FILENO, text.data(), text.size());
+    platform_write_all(STDERR_FILENO, text.data(), text.size());
     if (!text.empty())
         show_window(window_text(text));
 }

@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/limits.h"
+#include "platform/startup.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 namespace platform::xad
@@ -146,20 +146,6 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
     return written == m.listed ? XADERR_OK : XADERR_ILLEGALDATA;
 }
 
-bool write_all(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        ssize_t put = write(fd, data, length);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        length -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Writes the member to fd, never more than archive_file_member bytes of it.
 LONG read_to_file(const Opened &m, int fd)
 {
@@ -182,7 +168,7 @@ LONG read_to_file(const Opened &m, int fd)
                 return XADERR_OUTPUT;
             written = static_cast<uint64_t>(offset);
         }
-        if (!write_all(fd, static_cast<const char *>(block), length))
+        if (platform_write_all(fd, block, length) != length)
             return XADERR_OUTPUT;
         written += length;
     }
