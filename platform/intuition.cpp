@@ -111,21 +111,12 @@ void free_replied(WindowRecord *record)
 
 const char *class_name(ULONG cls)
 {
-    switch (cls) {
-    case IDCMP_NEWSIZE:
-        return "NEWSIZE";
-    case IDCMP_MOUSEBUTTONS:
-        return "MOUSEBUTTONS";
-    case IDCMP_MOUSEMOVE:
-        return "MOUSEMOVE";
-    case IDCMP_CLOSEWINDOW:
-        return "CLOSEWINDOW";
-    case IDCMP_RAWKEY:
-        return "RAWKEY";
-    case IDCMP_VANILLAKEY:
-        return "VANILLAKEY";
-    }
-    return "?";
+    static const platform::Pair<ULONG, const char *> names[] = {
+        {IDCMP_NEWSIZE, "NEWSIZE"},     {IDCMP_MOUSEBUTTONS, "MOUSEBUTTONS"},
+        {IDCMP_MOUSEMOVE, "MOUSEMOVE"}, {IDCMP_CLOSEWINDOW, "CLOSEWINDOW"},
+        {IDCMP_RAWKEY, "RAWKEY"},       {IDCMP_VANILLAKEY, "VANILLAKEY"},
+    };
+    return platform::paired(names, cls, "?");
 }
 
 UWORD qualifier_now()
@@ -322,58 +313,39 @@ struct WindowRequest {
 // The window's flags that a boolean tag sets or clears.
 ULONG switch_flag(ULONG flags, Tag tag, bool on)
 {
-    static const struct {
-        Tag tag;
-        ULONG flag;
-    } switches[] = {
+    static const platform::Pair<Tag, ULONG> switches[] = {
         {WA_SizeGadget, WFLG_SIZEGADGET},   {WA_DragBar, WFLG_DRAGBAR},
         {WA_DepthGadget, WFLG_DEPTHGADGET}, {WA_CloseGadget, WFLG_CLOSEGADGET},
         {WA_ReportMouse, WFLG_REPORTMOUSE}, {WA_GimmeZeroZero, WFLG_GIMMEZEROZERO},
         {WA_Activate, WFLG_ACTIVATE},       {WA_RMBTrap, WFLG_RMBTRAP},
     };
-    for (const auto &entry : switches)
-        if (entry.tag == tag)
-            return on ? flags | entry.flag : flags & ~entry.flag;
-    return flags;
+    ULONG flag = platform::paired(switches, tag, 0); // 0 for tags of other kinds
+    return on ? flags | flag : flags & ~flag;
 }
+
+// The request's numbers that a tag gives.
+const platform::Pair<Tag, long WindowRequest::*> number_tags[] = {
+    {WA_Left, &WindowRequest::left},          {WA_Top, &WindowRequest::top},
+    {WA_Width, &WindowRequest::width},        {WA_Height, &WindowRequest::height},
+    {WA_MinWidth, &WindowRequest::min_width}, {WA_MinHeight, &WindowRequest::min_height},
+};
 
 WindowRequest read_tags(const struct TagItem *tags)
 {
     WindowRequest r;
     for (const struct TagItem *item = tags; item != nullptr && item->ti_Tag != TAG_DONE; ++item) {
         IPTR data = item->ti_Data;
-        bool on = data != 0;
-        switch (item->ti_Tag) {
-        case WA_Left:
-            r.left = static_cast<LONG>(data);
-            break;
-        case WA_Top:
-            r.top = static_cast<LONG>(data);
-            break;
-        case WA_Width:
-            r.width = static_cast<LONG>(data);
-            break;
-        case WA_Height:
-            r.height = static_cast<LONG>(data);
-            break;
-        case WA_MinWidth:
-            r.min_width = static_cast<LONG>(data);
-            break;
-        case WA_MinHeight:
-            r.min_height = static_cast<LONG>(data);
-            break;
-        case WA_Title:
+        long WindowRequest::*number = platform::paired(number_tags, item->ti_Tag, nullptr);
+        if (number != nullptr)
+            r.*number = static_cast<LONG>(data);
+        else if (item->ti_Tag == WA_Title)
             r.title = reinterpret_cast<const char *>(data);
-            break;
-        case WA_ScreenTitle:
+        else if (item->ti_Tag == WA_ScreenTitle)
             r.screen_title = reinterpret_cast<const char *>(data);
-            break;
-        case WA_IDCMP:
+        else if (item->ti_Tag == WA_IDCMP)
             r.idcmp = static_cast<ULONG>(data);
-            break;
-        default:
-            r.flags = switch_flag(r.flags, item->ti_Tag, on); // tags of other kinds are ignored
-        }
+        else
+            r.flags = switch_flag(r.flags, item->ti_Tag, data != 0); // tags of other kinds are ignored
     }
     return r;
 }

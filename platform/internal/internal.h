@@ -64,6 +64,23 @@ std::string host_path(const char *path);
 bool intuition_first_open();
 void intuition_last_close();
 
+// One row of a table that pairs a key with a value: a tag and its flag, a
+// key and its code, a class and its name.
+template <typename Key, typename Value> struct Pair {
+    Key key;
+    Value value;
+};
+
+// The value of the first row whose key is key, else otherwise.
+template <typename Row, size_t N, typename Key>
+auto paired(const Row (&rows)[N], const Key &key, decltype(Row::value) otherwise) -> decltype(Row::value)
+{
+    for (const Row &row : rows)
+        if (row.key == key)
+            return row.value;
+    return otherwise;
+}
+
 // What a call does when the C++ runtime ran out of memory inside it:
 // journals "<call> FAULT no memory" and sets IoErr to ERROR_NO_FREE_STORE.
 void out_of_memory(const char *call) noexcept;
