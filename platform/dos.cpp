@@ -213,13 +213,13 @@ struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
     parsed_args->values.reserve(items.size());
     for (const std::optional<std::string> &value : values)
         parsed_args->values.push_back(value.value_or(std::string()));
-    auto record = std::make_unique<RDArgs>(RDArgs{parsed_args.get()});
+    auto record = std::make_unique<RDArgs>(RDArgs{nullptr});
     if (!outstanding_records().add(record.get()))
         return nullptr;
     // Nothing fails from here on: the caller's array is filled only now.
     for (size_t i = 0; i < items.size(); ++i)
         array[i] = values[i].has_value() ? reinterpret_cast<IPTR>(parsed_args->values[i].c_str()) : 0;
-    parsed_args.release();
+    record->RDA_Private = parsed_args.release();
     return record.release();
 }
 

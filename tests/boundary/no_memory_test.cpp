@@ -2,7 +2,8 @@
 // each returns its empty result or succeeds, and no exception reaches the
 // caller. This program replaces the global operator new, so that the N-th
 // allocation of a call can be made to fail, for every N up to the count
-// the call needs.
+// the call needs. The array forms call these, or under the sanitizer
+// pair with its own.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -50,15 +51,7 @@ void *operator new(size_t size)
 {
     return take_or_throw(size);
 }
-void *operator new[](size_t size)
-{
-    return take_or_throw(size);
-}
 void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    return take(size);
-}
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
 {
     return take(size);
 }
@@ -66,23 +59,7 @@ void operator delete(void *block) noexcept
 {
     std::free(block);
 }
-void operator delete[](void *block) noexcept
-{
-    std::free(block);
-}
 void operator delete(void *block, size_t) noexcept
-{
-    std::free(block);
-}
-void operator delete[](void *block, size_t) noexcept
-{
-    std::free(block);
-}
-void operator delete(void *block, const std::nothrow_t &) noexcept
-{
-    std::free(block);
-}
-void operator delete[](void *block, const std::nothrow_t &) noexcept
 {
     std::free(block);
 }
