@@ -13,6 +13,7 @@
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
+#include "flow/report.h"
 #include "platform/limits.h"
 
 namespace
@@ -190,46 +191,58 @@ void *allocate_block(ULONG size)
     return AllocVec(static_cast<ULONG>(bytes), MEMF_CLEAR);
 }
 
+// The archive listed into the table and the first member whose name
+// contains wanted chosen from it. True when one was: the caller then holds
+// the table and the listing and releases them with close_chosen. Otherwise
+// everything is already released.
+bool open_chosen(const char *path, const char *wanted, EntryTable *table, struct xadArchiveInfo **ai,
+                 EntryView *chosen)
+{
+    entry_table_begin(table);
+    LONG info_code;
+    if (open_listing(path, table, ai, &info_code) != LISTED) {
+        entry_table_end(table);
+        return false;
+    }
+    if (search_table(table, wanted, chosen))
+        return true;
+    close_listing(*ai);
+    entry_table_end(table);
+    return false;
+}
+
+void close_chosen(EntryTable *table, struct xadArchiveInfo *ai)
+{
+    close_listing(ai);
+    entry_table_end(table);
+}
+
 } // namespace
 
 void *XAD_file_unpacker(const char *path, const char *wanted)
 {
-    void *block = nullptr;
     EntryTable table;
-    entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    LONG info_code;
-    if (open_listing(path, &table, &ai, &info_code) != LISTED) {
-        entry_table_end(&table);
-        return nullptr;
-    }
     EntryView chosen;
-    if (search_table(&table, wanted, &chosen))
-        block = allocate_block(chosen.size);
+    if (!open_chosen(path, wanted, &table, &ai, &chosen))
+        return nullptr;
+    void *block = allocate_block(chosen.size);
     if (block != nullptr)
         xadFileUnArc(ai, XAD_OUTMEMORY, block, XAD_OUTSIZE, chosen.size, XAD_ENTRYNUMBER, chosen.entry_number,
                      TAG_DONE);
-    close_listing(ai);
-    entry_table_end(&table);
+    close_chosen(&table, ai);
     return block;
 }
 
 uint32_t XAD_file_grosse(const char *path, const char *wanted)
 {
-    uint32_t size = 0;
     EntryTable table;
-    entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    LONG info_code;
-    if (open_listing(path, &table, &ai, &info_code) != LISTED) {
-        entry_table_end(&table);
-        return 0;
-    }
     EntryView chosen;
-    if (search_table(&table, wanted, &chosen))
-        size = chosen.size;
-    close_listing(ai);
-    entry_table_end(&table);
+    if (!open_chosen(path, wanted, &table, &ai, &chosen))
+        return 0;
+    uint32_t size = chosen.size;
+    close_chosen(&table, ai);
     return size;
 }
 
@@ -256,49 +269,41 @@ const char *file_problem(const char *path)
     return nullptr;
 }
 
+using platform::limits::archive_extract_unpacked;
+using platform::limits::archive_listing_members;
+using platform::limits::archive_listing_names;
+using platform::limits::archive_listing_unpacked;
+
 // Why xadGetInfoA refused the archive, in a few words.
+const CodeMessage listing_problems[] = {
+    {XADERR_NOMEMORY, "its listing is too large to hold in memory", 0},
+    {XADERR_LIMIT_MEMBERS, "it has more members than the limit of %llu", archive_listing_members},
+    {XADERR_LIMIT_LISTING, "its listing is larger than the limit of %llu MiB", archive_listing_names >> 20},
+    {XADERR_LIMIT_UNPACKED, "listing it would unpack more than the limit of %llu MiB",
+     archive_listing_unpacked >> 20},
+};
+
 const char *listing_problem(LONG code)
 {
-    switch (code) {
-    case XADERR_NOMEMORY:
-        return "its listing is too large to hold in memory";
-    case XADERR_LIMIT_MEMBERS:
-        snprintf(problem_text, sizeof problem_text, "it has more members than the limit of %llu",
-                 static_cast<unsigned long long>(platform::limits::archive_listing_members));
-        return problem_text;
-    case XADERR_LIMIT_LISTING:
-        snprintf(problem_text, sizeof problem_text, "its listing is larger than the limit of %llu MiB",
-                 static_cast<unsigned long long>(platform::limits::archive_listing_names >> 20));
-        return problem_text;
-    case XADERR_LIMIT_UNPACKED:
-        snprintf(problem_text, sizeof problem_text, "listing it would unpack more than the limit of %llu MiB",
-                 static_cast<unsigned long long>(platform::limits::archive_listing_unpacked >> 20));
-        return problem_text;
-    default:
-        return "cannot be read as an archive";
-    }
+    return code_message(listing_problems, sizeof listing_problems / sizeof listing_problems[0], code,
+                        "cannot be read as an archive", problem_text, sizeof problem_text);
 }
 
 // Why xadFileUnArcA could not give the member, in a few words.
+const CodeMessage extraction_causes[] = {
+    {XADERR_ENCRYPTED, "it is encrypted", 0},
+    {XADERR_TRUNCATED, "the archive is cut short", 0},
+    {XADERR_ILLEGALDATA, "the archive's data is damaged", 0},
+    {XADERR_SHORTBUFFER, "the archive's data is damaged", 0},
+    {XADERR_NOMEMORY, "there is not enough memory", 0},
+    {XADERR_LIMIT_UNPACKED, "reaching it would unpack more than the limit of %llu MiB",
+     archive_extract_unpacked >> 20},
+};
+
 const char *extraction_cause(LONG code)
 {
-    switch (code) {
-    case XADERR_ENCRYPTED:
-        return "it is encrypted";
-    case XADERR_TRUNCATED:
-        return "the archive is cut short";
-    case XADERR_ILLEGALDATA:
-    case XADERR_SHORTBUFFER:
-        return "the archive's data is damaged";
-    case XADERR_NOMEMORY:
-        return "there is not enough memory";
-    case XADERR_LIMIT_UNPACKED:
-        snprintf(cause_text, sizeof cause_text, "reaching it would unpack more than the limit of %llu MiB",
-                 static_cast<unsigned long long>(platform::limits::archive_extract_unpacked >> 20));
-        return cause_text;
-    default:
-        return "the archive cannot be read";
-    }
+    return code_message(extraction_causes, sizeof extraction_causes / sizeof extraction_causes[0], code,
+                        "the archive cannot be read", cause_text, sizeof cause_text);
 }
 
 const char *extraction_problem(const char *cause)
@@ -383,17 +388,12 @@ const char *member_problem(struct xadArchiveInfo *ai, const EntryView &chosen)
 const char *XAD_member_problem(const char *path, const char *wanted)
 {
     EntryTable table;
-    entry_table_begin(&table);
     struct xadArchiveInfo *ai;
-    LONG info_code;
-    const char *problem = nullptr;
-    if (open_listing(path, &table, &ai, &info_code) == LISTED) {
-        EntryView chosen;
-        if (search_table(&table, wanted, &chosen))
-            problem = member_problem(ai, chosen);
-        close_listing(ai);
-    }
-    entry_table_end(&table);
+    EntryView chosen;
+    if (!open_chosen(path, wanted, &table, &ai, &chosen))
+        return nullptr;
+    const char *problem = member_problem(ai, chosen);
+    close_chosen(&table, ai);
     return problem;
 }
 

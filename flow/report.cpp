@@ -117,6 +117,20 @@ bool percent_decode(const char *text, std::string &path)
 
 } // namespace
 
+const char *code_message(const CodeMessage *rows, size_t count, int32_t code, const char *otherwise,
+                         char *room, size_t size)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (rows[i].code != code)
+            continue;
+        if (strstr(rows[i].text, "%llu") == nullptr)
+            return rows[i].text;
+        snprintf(room, size, rows[i].text, rows[i].number);
+        return room;
+    }
+    return otherwise;
+}
+
 std::string quoted_name(const char *name)
 {
     const unsigned char *text = reinterpret_cast<const unsigned char *>(name);

@@ -3,6 +3,7 @@
 #ifndef QUILLPEEK_FLOW_REPORT_H
 #define QUILLPEEK_FLOW_REPORT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,19 @@ bool report_problem(const char *path, const char *problem);
 // control characters, invalid UTF-8 and line or direction controls escaped
 // ('a'$'\n''b'). Never holds a control byte.
 std::string quoted_name(const char *name);
+
+// One row of a table that words a library's result codes: the code, its
+// words, and the number that a "%llu" in them stands for.
+struct CodeMessage {
+    int32_t code;
+    const char *text;
+    unsigned long long number;
+};
+
+// The words of the first of the count rows with this code, else otherwise.
+// Words with a number are written into room (size bytes), and room returned.
+const char *code_message(const CodeMessage *rows, size_t count, int32_t code, const char *otherwise,
+                         char *room, size_t size);
 
 // Why the member in block does not give a picture to show (defined with the
 // picture routines, picture/problem.cpp).

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "flow/libraries.h"
+#include "flow/report.h"
 #include "picture/picture.h"
 #include "platform/limits.h"
 
@@ -12,41 +13,36 @@ namespace
 {
 
 // Why no object or no header was had.
-const char *problem_without_size(LONG code)
-{
-    switch (code) {
-    case DTERROR_BEYOND_BLOCK:
-        return "it changed while it was being read";
-    case DTERROR_METADATA_LIMIT:
-        return "its thumbnail carries more metadata than the limit of 16 MiB";
-    case ERROR_NO_FREE_STORE:
-        return "there is not enough memory to decode its thumbnail";
-    default:
-        return "its thumbnail is not a picture that can be decoded";
-    }
-}
+const CodeMessage problems_without_size[] = {
+    {DTERROR_BEYOND_BLOCK, "it changed while it was being read", 0},
+    {DTERROR_METADATA_LIMIT, "its thumbnail carries more metadata than the limit of 16 MiB", 0},
+    {ERROR_NO_FREE_STORE, "there is not enough memory to decode its thumbnail", 0},
+};
 
 // Why a picture whose header was read gave no pixels, after "its thumbnail
 // (W x H pixels) ".
+const CodeMessage problems_with_size[] = {
+    {ERROR_OBJECT_TOO_LARGE, "is too large to show", 0},
+    {0, "could not be decoded: memory ran out", 0}, // the pixels were had; the PictureBuffer was not
+    {ERROR_NO_FREE_STORE, "could not be decoded: memory ran out", 0},
+    {DTERROR_NOT_ENOUGH_DATA, "could not be decoded: its data is cut short", 0},
+    {DTERROR_WORK_LIMIT, "was not decoded: it takes more work than the limit of 300 million pixel scans", 0},
+    {DTERROR_MEMORY_LIMIT, "was not decoded: it needs more memory than the limit of 64 MiB", 0},
+    // a PNG's chunks, read as it is decoded
+    {DTERROR_METADATA_LIMIT, "was not decoded: it carries more metadata than the limit of 16 MiB", 0},
+};
+
+// No row here has a number: the limits are written out (and checked below).
+const char *problem_without_size(LONG code)
+{
+    return code_message(problems_without_size, sizeof problems_without_size / sizeof problems_without_size[0],
+                        code, "its thumbnail is not a picture that can be decoded", nullptr, 0);
+}
+
 const char *problem_with_size(LONG code)
 {
-    switch (code) {
-    case ERROR_OBJECT_TOO_LARGE:
-        return "is too large to show";
-    case 0: // the pixels were had; the PictureBuffer was not
-    case ERROR_NO_FREE_STORE:
-        return "could not be decoded: memory ran out";
-    case DTERROR_NOT_ENOUGH_DATA:
-        return "could not be decoded: its data is cut short";
-    case DTERROR_WORK_LIMIT:
-        return "was not decoded: it takes more work than the limit of 300 million pixel scans";
-    case DTERROR_MEMORY_LIMIT:
-        return "was not decoded: it needs more memory than the limit of 64 MiB";
-    case DTERROR_METADATA_LIMIT: // a PNG's chunks, read as it is decoded
-        return "was not decoded: it carries more metadata than the limit of 16 MiB";
-    default:
-        return "could not be decoded: its data is damaged";
-    }
+    return code_message(problems_with_size, sizeof problems_with_size / sizeof problems_with_size[0], code,
+                        "could not be decoded: its data is damaged", nullptr, 0);
 }
 
 static_assert(platform::limits::jpeg_decode_work == 300000000u, "the message names the limit");

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/dos.h"
 #include "platform/internal/internal.h"
 
 namespace
@@ -20,18 +21,22 @@ struct Controls {
     std::string trace_path;
 };
 
+// Made in storage of its own: it outlives every static destructor, and its
+// first use (in any library call's journal line) cannot fail for want of
+// memory.
 Controls &controls()
 {
-    static Controls *instance = new Controls; // outlives every static destructor
+    alignas(Controls) static unsigned char storage[sizeof(Controls)];
+    static Controls *instance = new (storage) Controls;
     return *instance;
 }
 
-void append_to_trace(const std::string &path, const std::string &line)
+void append_to_trace(const std::string &path, const char *line)
 {
     FILE *file = std::fopen(path.c_str(), "a");
     if (file == nullptr)
         return;
-    std::fputs(line.c_str(), file);
+    std::fputs(line, file);
     std::fputc('\n', file);
     std::fclose(file);
 }
@@ -48,7 +53,7 @@ bool journalling()
     return c.recording || !c.trace_path.empty();
 }
 
-void journal(const char *format, ...)
+void journal(const char *format, ...) noexcept
 {
     if (!journalling())
         return;
@@ -59,19 +64,21 @@ void journal(const char *format, ...)
     va_end(args);
     Controls &c = controls();
     std::lock_guard<std::mutex> hold(c.lock);
-    if (c.recording)
-        c.lines.emplace_back(text);
+    try {
+        if (c.recording)
+            c.lines.emplace_back(text);
+    } catch (const std::bad_alloc &) {
+        // The journal in memory could not grow: the line is lost there, the
+        // call goes on.
+    }
     if (!c.trace_path.empty())
         append_to_trace(c.trace_path, text);
 }
 
-void journal_no_memory(const char *call) noexcept
+void out_of_memory(const char *call) noexcept
 {
-    try {
-        journal("%s FAULT no memory", call);
-    } catch (const std::bad_alloc &) {
-        // The journal could not grow: the line is lost, the call still returns.
-    }
+    journal("%s FAULT no memory", call);
+    set_io_error(ERROR_NO_FREE_STORE);
 }
 
 bool allocation_allowed()

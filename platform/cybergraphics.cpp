@@ -1,4 +1,7 @@
 // cybergraphics.library: true-colour pixel transfer.
+//
+// ScalePixelArray draws inside the call boundary (guarded); ReadPixelArray
+// copies plain memory and cannot throw.
 #include "platform/cybergraphics.h"
 
 #include <algorithm>
@@ -18,6 +21,18 @@ void store_argb(UBYTE *to, uint32_t word)
     to[1] = static_cast<UBYTE>(word >> 16);
     to[2] = static_cast<UBYTE>(word >> 8);
     to[3] = static_cast<UBYTE>(word);
+}
+
+// The pixels drawn, scaled, into the port; how many were drawn.
+long draw(struct RastPort *rp, const platform::PixelSource &source, int x, int y, uint32_t width,
+          uint32_t height)
+{
+    platform::DrawTarget target;
+    if (!platform::begin_drawing(rp, target))
+        return 0;
+    long drawn = platform::scale_pixels(source, target.pixels, x, y, width, height);
+    platform::end_drawing(target);
+    return drawn;
 }
 
 } // namespace
@@ -74,11 +89,8 @@ LONG LVO_ScalePixelArray(struct Library *base, APTR srcRect, UWORD srcW, UWORD s
         return 0;
     }
     platform::journal("ScalePixelArray %ux%u -> %ux%u", srcW, srcH, destW, destH);
-    platform::DrawTarget target;
-    if (!platform::begin_drawing(rp, target))
-        return 0;
     platform::PixelSource source = {static_cast<const uint8_t *>(srcRect), srcW, srcH, srcMod, srcFormat};
-    long drawn = platform::scale_pixels(source, target.pixels, destX, destY, destW, destH);
-    platform::end_drawing(target);
+    long drawn = platform::guarded("ScalePixelArray", 0L,
+                                   [&] { return draw(rp, source, destX, destY, destW, destH); });
     return drawn > 0 ? static_cast<LONG>(drawn) : 0;
 }

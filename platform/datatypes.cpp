@@ -10,6 +10,9 @@
 // gives no bitmap either. DisposeDTObject releases the object and its
 // bitmap; the pixels go with the last of the object and the class's memory
 // of the last picture decoded (see Decoded below).
+//
+// DoDTMethodA runs inside the call boundary (guarded); the other calls
+// allocate nothing that can throw.
 #include "platform/datatypes.h"
 
 #include <cstdint>
@@ -27,7 +30,14 @@
 #include "platform/internal/internal.h"
 #include "platform/internal/registry.h"
 
-typedef std::shared_ptr<uint32_t> Pixels;
+namespace
+{
+
+// Decoded pixels, shared by the objects of one picture and the class's memory
+// of the last picture decoded.
+using Pixels = std::shared_ptr<uint32_t>;
+
+} // namespace
 
 struct DTObject {
     const platform::Decoder *decoder;
@@ -208,12 +218,11 @@ DTObject *make_object(const Source &source)
     o->source_size = source.size;
     o->size_allowed = platform::picture_size_allowed(size);
     fill_header(&o->header, size);
-    try {
-        live_objects().add(o);
-    } catch (const std::bad_alloc &) {
+    if (!live_objects().add(o)) {
         o->~DTObject();
         platform::release(o);
-        throw;
+        platform::set_io_error(ERROR_NO_FREE_STORE);
+        return nullptr;
     }
     return o;
 }
@@ -251,8 +260,8 @@ LONG pixels_for(const DTObject *o, Pixels *pixels)
 bool lay_out(DTObject *o)
 {
     if (!o->laid_out) {
-        o->laid_out = true;
         o->problem = o->size_allowed ? pixels_for(o, &o->pixels) : ERROR_OBJECT_TOO_LARGE;
+        o->laid_out = true; // not before: a layout cut short by memory runs again
     }
     if (o->problem != 0 || o->pixels == nullptr) {
         platform::set_io_error(o->problem != 0 ? o->problem : DTERROR_INVALID_DATA);
@@ -344,7 +353,7 @@ IPTR LVO_DoDTMethodA(struct Library *base, Object *o, struct Window *, struct Re
         platform::journal("DoDTMethodA 0x%lx -> 0", static_cast<unsigned long>(msg->MethodID));
         return 0;
     }
-    bool laid_out = lay_out(o);
+    bool laid_out = platform::guarded("DoDTMethodA", false, [&] { return lay_out(o); });
     platform::journal("DoDTMethodA DTM_PROCLAYOUT%s", laid_out ? "" : " -> 0");
     return laid_out ? 1 : 0;
 }

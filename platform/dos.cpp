@@ -1,4 +1,7 @@
 // dos.library: argument parsing against a template, directories, paths.
+//
+// ReadArgs and CreateDir run inside the call boundary (guarded); FreeArgs,
+// UnLock, FilePart, IoErr and SetIoErr do plain C work and cannot throw.
 #include "platform/dos.h"
 
 #include <fcntl.h>
@@ -9,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -95,7 +100,7 @@ struct ParsedArgs {
 
 // Assigns values to items: keyword forms first, then the rest in order.
 bool assign(const std::vector<TemplateItem> &items, const std::vector<std::string> &arguments,
-            std::vector<const std::string *> &values)
+            std::vector<std::optional<std::string>> &values)
 {
     std::vector<const std::string *> positional;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -103,28 +108,28 @@ bool assign(const std::vector<TemplateItem> &items, const std::vector<std::strin
         size_t equals = argument.find('=');
         int item = equals != std::string::npos ? keyword_item(items, argument.substr(0, equals)) : -1;
         if (item >= 0) {
-            if (values[item] != nullptr)
+            if (values[item].has_value())
                 return false;
-            values[item] = new std::string(argument.substr(equals + 1));
+            values[item] = argument.substr(equals + 1);
             continue;
         }
         item = keyword_item(items, argument);
         if (item >= 0) {
-            if (values[item] != nullptr || i + 1 == arguments.size())
+            if (values[item].has_value() || i + 1 == arguments.size())
                 return false;
-            values[item] = new std::string(arguments[++i]);
+            values[item] = arguments[++i];
             continue;
         }
         positional.push_back(&argument);
     }
     size_t next = 0;
     for (size_t i = 0; i < items.size() && next < positional.size(); ++i)
-        if (values[i] == nullptr)
-            values[i] = new std::string(*positional[next++]);
+        if (!values[i].has_value())
+            values[i] = *positional[next++];
     if (next < positional.size())
         return false;
     for (size_t i = 0; i < items.size(); ++i)
-        if (items[i].required && values[i] == nullptr)
+        if (items[i].required && !values[i].has_value())
             return false;
     return true;
 }
@@ -201,24 +206,21 @@ struct RDArgs *parse_arguments(const char *tmpl, IPTR *array)
     std::vector<std::string> arguments = process_arguments();
     if (arguments.size() == 1 && arguments[0] == "?" && !arguments_asked(tmpl, arguments))
         return nullptr;
-    std::vector<const std::string *> values(items.size(), nullptr);
-    bool parsed = assign(items, arguments, values);
-    ParsedArgs *parsed_args = nullptr;
-    if (parsed && platform::allocation_allowed()) {
-        parsed_args = new ParsedArgs;
-        parsed_args->values.reserve(items.size());
-        for (size_t i = 0; i < items.size(); ++i) {
-            parsed_args->values.push_back(values[i] != nullptr ? *values[i] : std::string());
-            array[i] = values[i] != nullptr ? reinterpret_cast<IPTR>(parsed_args->values[i].c_str()) : 0;
-        }
-    }
-    for (const std::string *value : values)
-        delete value;
-    if (parsed_args == nullptr)
+    std::vector<std::optional<std::string>> values(items.size());
+    if (!assign(items, arguments, values) || !platform::allocation_allowed())
         return nullptr;
-    struct RDArgs *record = new RDArgs{parsed_args};
-    outstanding_records().add(record);
-    return record;
+    auto parsed_args = std::make_unique<ParsedArgs>();
+    parsed_args->values.reserve(items.size());
+    for (const std::optional<std::string> &value : values)
+        parsed_args->values.push_back(value.value_or(std::string()));
+    auto record = std::make_unique<RDArgs>(RDArgs{nullptr});
+    if (!outstanding_records().add(record.get()))
+        return nullptr;
+    // Nothing fails from here on: the caller's array is filled only now.
+    for (size_t i = 0; i < items.size(); ++i)
+        array[i] = values[i].has_value() ? reinterpret_cast<IPTR>(parsed_args->values[i].c_str()) : 0;
+    record->RDA_Private = parsed_args.release();
+    return record.release();
 }
 
 struct Lock {
@@ -258,16 +260,28 @@ void LVO_FreeArgs(struct Library *base, struct RDArgs *args)
     delete args;
 }
 
+namespace
+{
+
+// The lock is had before the directory is made, so that nothing fails once
+// it exists.
+BPTR create_dir(const char *name)
+{
+    std::string path = platform::host_path(name);
+    auto lock = std::make_unique<Lock>(Lock{-1});
+    if (mkdir(path.c_str(), 0700) == 0)
+        lock->descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    platform::journal("CreateDir %s%s", name, lock->descriptor >= 0 ? "" : " -> 0");
+    return lock->descriptor >= 0 ? reinterpret_cast<BPTR>(lock.release()) : 0;
+}
+
+} // namespace
+
 BPTR LVO_CreateDir(struct Library *base, CONST_STRPTR name)
 {
     if (!platform::library_ready(base, "dos.library", "CreateDir") || name == nullptr)
         return 0;
-    std::string path = platform::host_path(name);
-    int descriptor = -1;
-    if (mkdir(path.c_str(), 0700) == 0)
-        descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    platform::journal("CreateDir %s%s", name, descriptor >= 0 ? "" : " -> 0");
-    return descriptor >= 0 ? reinterpret_cast<BPTR>(new Lock{descriptor}) : 0;
+    return platform::guarded("CreateDir", BPTR(0), [&] { return create_dir(name); });
 }
 
 void LVO_UnLock(struct Library *base, BPTR lock)

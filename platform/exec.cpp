@@ -1,4 +1,7 @@
 // exec.library: libraries, memory blocks, message ports, lists, tags.
+//
+// OpenLibrary runs inside the call boundary (guarded); the other calls do
+// plain C work on the caller's records and cannot throw.
 #include "platform/exec.h"
 
 #include <cstdlib>
@@ -78,7 +81,8 @@ platform::Registry<void> &live_blocks()
 
 struct Library *OpenLibrary(CONST_STRPTR name, ULONG version)
 {
-    struct Library *base = open_entry(find_library(name), version);
+    struct Library *base = platform::guarded("OpenLibrary", static_cast<struct Library *>(nullptr),
+                                             [&] { return open_entry(find_library(name), version); });
     platform::journal("OpenLibrary %s %lu%s", name != nullptr ? name : "(null)",
                       static_cast<unsigned long>(version), base != nullptr ? "" : " -> NULL");
     return base;
@@ -141,10 +145,12 @@ APTR AllocVec(ULONG byteSize, ULONG attributes)
     if (byteSize != 0 && platform::allocation_allowed()) {
         block = (attributes & MEMF_CLEAR) != 0 ? std::calloc(1, byteSize) : std::malloc(byteSize);
     }
+    if (block != nullptr && !live_blocks().add(block, byteSize)) {
+        std::free(block);
+        block = nullptr;
+    }
     platform::journal("AllocVec %lu 0x%lx%s", static_cast<unsigned long>(byteSize),
                       static_cast<unsigned long>(attributes), block != nullptr ? "" : " -> NULL");
-    if (block != nullptr)
-        live_blocks().add(block, byteSize);
     return block;
 }
 

@@ -1,5 +1,8 @@
 // graphics.library: raster ports and pens. A window's raster port draws
 // into the window's pixels through its Layer (platform/internal/layer.h).
+//
+// SetRast draws inside the call boundary (guarded); the pen and port calls
+// do plain C work and cannot throw.
 #include "platform/graphics.h"
 
 #include <algorithm>
@@ -111,17 +114,27 @@ void LVO_ReleasePen(struct Library *base, struct ColorMap *cm, ULONG pen)
     --cm->RefCount[pen];
 }
 
-void LVO_SetRast(struct Library *base, struct RastPort *rp, ULONG pen)
+namespace
 {
-    if (!platform::library_ready(base, "graphics.library", "SetRast"))
-        return;
-    platform::journal("SetRast %lu", static_cast<unsigned long>(pen));
+
+void fill_with_pen(struct RastPort *rp, ULONG pen)
+{
     platform::DrawTarget target;
     if (!platform::begin_drawing(rp, target))
         return;
     uint32_t colour = platform::pen_colour(target, pen);
     platform::fill_pixels(target.pixels, 0xFF000000u | colour);
     platform::end_drawing(target);
+}
+
+} // namespace
+
+void LVO_SetRast(struct Library *base, struct RastPort *rp, ULONG pen)
+{
+    if (!platform::library_ready(base, "graphics.library", "SetRast"))
+        return;
+    platform::journal("SetRast %lu", static_cast<unsigned long>(pen));
+    platform::guarded("SetRast", [&] { fill_with_pen(rp, pen); });
 }
 
 void LVO_SetAPen(struct Library *base, struct RastPort *rp, ULONG pen)

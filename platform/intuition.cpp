@@ -13,11 +13,15 @@
 // drawn since the last time, so drawing reaches the screen when the program
 // waits or takes a message. Expose events only present the surface again
 // (smart refresh).
+//
+// OpenWindowTagList runs inside the call boundary (guarded), as does
+// CloseWindow's one allocation; the message calls allocate without throwing.
 #include "platform/intuition.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -107,21 +111,12 @@ void free_replied(WindowRecord *record)
 
 const char *class_name(ULONG cls)
 {
-    switch (cls) {
-    case IDCMP_NEWSIZE:
-        return "NEWSIZE";
-    case IDCMP_MOUSEBUTTONS:
-        return "MOUSEBUTTONS";
-    case IDCMP_MOUSEMOVE:
-        return "MOUSEMOVE";
-    case IDCMP_CLOSEWINDOW:
-        return "CLOSEWINDOW";
-    case IDCMP_RAWKEY:
-        return "RAWKEY";
-    case IDCMP_VANILLAKEY:
-        return "VANILLAKEY";
-    }
-    return "?";
+    static const platform::Pair<ULONG, const char *> names[] = {
+        {IDCMP_NEWSIZE, "NEWSIZE"},     {IDCMP_MOUSEBUTTONS, "MOUSEBUTTONS"},
+        {IDCMP_MOUSEMOVE, "MOUSEMOVE"}, {IDCMP_CLOSEWINDOW, "CLOSEWINDOW"},
+        {IDCMP_RAWKEY, "RAWKEY"},       {IDCMP_VANILLAKEY, "VANILLAKEY"},
+    };
+    return platform::paired(names, cls, "?");
 }
 
 UWORD qualifier_now()
@@ -318,58 +313,39 @@ struct WindowRequest {
 // The window's flags that a boolean tag sets or clears.
 ULONG switch_flag(ULONG flags, Tag tag, bool on)
 {
-    static const struct {
-        Tag tag;
-        ULONG flag;
-    } switches[] = {
+    static const platform::Pair<Tag, ULONG> switches[] = {
         {WA_SizeGadget, WFLG_SIZEGADGET},   {WA_DragBar, WFLG_DRAGBAR},
         {WA_DepthGadget, WFLG_DEPTHGADGET}, {WA_CloseGadget, WFLG_CLOSEGADGET},
         {WA_ReportMouse, WFLG_REPORTMOUSE}, {WA_GimmeZeroZero, WFLG_GIMMEZEROZERO},
         {WA_Activate, WFLG_ACTIVATE},       {WA_RMBTrap, WFLG_RMBTRAP},
     };
-    for (const auto &entry : switches)
-        if (entry.tag == tag)
-            return on ? flags | entry.flag : flags & ~entry.flag;
-    return flags;
+    ULONG flag = platform::paired(switches, tag, 0); // 0 for tags of other kinds
+    return on ? flags | flag : flags & ~flag;
 }
+
+// The request's numbers that a tag gives.
+const platform::Pair<Tag, long WindowRequest::*> number_tags[] = {
+    {WA_Left, &WindowRequest::left},          {WA_Top, &WindowRequest::top},
+    {WA_Width, &WindowRequest::width},        {WA_Height, &WindowRequest::height},
+    {WA_MinWidth, &WindowRequest::min_width}, {WA_MinHeight, &WindowRequest::min_height},
+};
 
 WindowRequest read_tags(const struct TagItem *tags)
 {
     WindowRequest r;
     for (const struct TagItem *item = tags; item != nullptr && item->ti_Tag != TAG_DONE; ++item) {
         IPTR data = item->ti_Data;
-        bool on = data != 0;
-        switch (item->ti_Tag) {
-        case WA_Left:
-            r.left = static_cast<LONG>(data);
-            break;
-        case WA_Top:
-            r.top = static_cast<LONG>(data);
-            break;
-        case WA_Width:
-            r.width = static_cast<LONG>(data);
-            break;
-        case WA_Height:
-            r.height = static_cast<LONG>(data);
-            break;
-        case WA_MinWidth:
-            r.min_width = static_cast<LONG>(data);
-            break;
-        case WA_MinHeight:
-            r.min_height = static_cast<LONG>(data);
-            break;
-        case WA_Title:
+        long WindowRequest::*number = platform::paired(number_tags, item->ti_Tag, nullptr);
+        if (number != nullptr)
+            r.*number = static_cast<LONG>(data);
+        else if (item->ti_Tag == WA_Title)
             r.title = reinterpret_cast<const char *>(data);
-            break;
-        case WA_ScreenTitle:
+        else if (item->ti_Tag == WA_ScreenTitle)
             r.screen_title = reinterpret_cast<const char *>(data);
-            break;
-        case WA_IDCMP:
+        else if (item->ti_Tag == WA_IDCMP)
             r.idcmp = static_cast<ULONG>(data);
-            break;
-        default:
-            r.flags = switch_flag(r.flags, item->ti_Tag, on); // tags of other kinds are ignored
-        }
+        else
+            r.flags = switch_flag(r.flags, item->ti_Tag, data != 0); // tags of other kinds are ignored
     }
     return r;
 }
@@ -406,10 +382,18 @@ SDL_Rect screen_bounds()
     return bounds;
 }
 
-void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &screen)
+// What opening can fail on for want of memory, done before the host window
+// exists so that none is left behind: the titles' copies and the room in
+// the list of open windows.
+void reserve_record(WindowRecord *record, const WindowRequest &r)
 {
     record->title = r.title != nullptr ? r.title : "";
     record->screen_title = r.screen_title != nullptr ? r.screen_title : "";
+    open_windows.reserve(open_windows.size() + 1);
+}
+
+void init_records(WindowRecord *record, const WindowRequest &r, const SDL_Rect &screen)
+{
     platform::default_colormap(&record->colormap);
     record->screen.ViewPort.ColorMap = &record->colormap;
     record->screen.ViewPort.DWidth = record->screen.Width = static_cast<WORD>(screen.w);
@@ -503,21 +487,22 @@ void intuition_set_wait_hook(WaitHook hook, void *data)
 
 } // namespace platform
 
-struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw,
-                                     const struct TagItem *tags)
+namespace
 {
-    if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
-        return nullptr;
-    (void)nw; // a NewWindow record is never given on this platform; tags describe the window
+
+struct Window *open_window(const struct TagItem *tags)
+{
     WindowRequest request = read_tags(tags);
     long asked_width = request.width, asked_height = request.height;
     SDL_Rect screen = screen_bounds();
     fit_on_screen(request, screen);
 
-    WindowRecord *record = nullptr;
+    std::unique_ptr<WindowRecord> record;
     if (platform::allocation_allowed())
-        record = new (std::nothrow) WindowRecord();
-    struct MsgPort *reply_port = record != nullptr ? new (std::nothrow) MsgPort() : nullptr;
+        record.reset(new (std::nothrow) WindowRecord());
+    std::unique_ptr<MsgPort> reply_port(record != nullptr ? new (std::nothrow) MsgPort() : nullptr);
+    if (reply_port != nullptr)
+        reserve_record(record.get(), request);
     long min_width = 0, min_height = 0;
     SDL_Window *sdl =
         reply_port != nullptr ? open_host_window(request, screen, min_width, min_height) : nullptr;
@@ -528,21 +513,31 @@ struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindo
                           record != nullptr ? ": " : "", record != nullptr ? platform::sdl().GetError() : "");
         if (sdl != nullptr)
             platform::sdl().DestroyWindow(sdl);
-        delete reply_port;
-        delete record;
         return nullptr;
     }
     record->sdl = sdl;
     record->id = platform::sdl().GetWindowID(sdl);
-    record->reply_port = reply_port;
-    init_records(record, request, screen);
+    record->reply_port = reply_port.release();
+    init_records(record.get(), request, screen);
     record->window.MinWidth = static_cast<WORD>(min_width);
     record->window.MinHeight = static_cast<WORD>(min_height);
     record->layer.surface = surface;
-    open_windows.push_back(record);
+    open_windows.push_back(record.get()); // into the room reserved
     platform::journal("OpenWindowTagList %ld %ld %ldx%ld \"%s\"", request.left, request.top, request.width,
                       request.height, record->title.c_str());
-    return &record->window;
+    return &record.release()->window;
+}
+
+} // namespace
+
+struct Window *LVO_OpenWindowTagList(struct Library *base, const struct NewWindow *nw,
+                                     const struct TagItem *tags)
+{
+    if (!platform::library_ready(base, "intuition.library", "OpenWindowTagList"))
+        return nullptr;
+    (void)nw; // a NewWindow record is never given on this platform; tags describe the window
+    return platform::guarded("OpenWindowTagList", static_cast<struct Window *>(nullptr),
+                             [&] { return open_window(tags); });
 }
 
 void LVO_CloseWindow(struct Library *base, struct Window *window)
@@ -571,7 +566,8 @@ void LVO_CloseWindow(struct Library *base, struct Window *window)
         // Taken and never replied: a later ReplyMsg must still find its
         // reply port, so that port (and those messages) stay.
         platform::journal("CloseWindow FAULT %ld messages not replied", record->live_messages);
-        orphaned_ports().push_back(record->reply_port);
+        struct MsgPort *port = record->reply_port;
+        platform::guarded("CloseWindow", [&] { orphaned_ports().push_back(port); }); // else kept unlisted
         record->reply_port = nullptr;
     }
     destroy_record(record);

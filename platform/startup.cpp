@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -48,14 +49,8 @@ ssize_t stream_write(void *cookie, const char *data, size_t size)
 {
     check_break();
     int descriptor = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
-    size_t done = 0;
-    while (done < size) {
-        ssize_t written = write(descriptor, data + done, size - done);
-        if (written < 0)
-            return done > 0 ? static_cast<ssize_t>(done) : -1;
-        done += static_cast<size_t>(written);
-    }
-    return static_cast<ssize_t>(done);
+    size_t done = platform_write_all(descriptor, data, size);
+    return done > 0 || size == 0 ? static_cast<ssize_t>(done) : -1;
 }
 
 FILE *break_checking_stream(int descriptor, int buffering)
@@ -148,6 +143,21 @@ void platform_install_break_handling()
         stderr = err;
 }
 
+size_t platform_write_all(int descriptor, const void *data, size_t size)
+{
+    const char *at = static_cast<const char *>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t written = write(descriptor, at + done, size - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+    }
+    return done;
+}
+
 size_t platform_current_stack_size()
 {
     pthread_attr_t attributes;
@@ -195,7 +205,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
         return RETURN_FAIL;
     if (whole_process)
         platform::display_allow_early_start();
-    platform_console_open(&argc, argv);
+    platform::console_open(&argc, argv);
     platform_set_arguments(argc, argv);
     platform_install_break_handling();
     EntryCall call = {entry, argc, argv, RETURN_FAIL};
@@ -204,7 +214,7 @@ int platform_startup(StartupEntry entry, int argc, char **argv, unsigned long mi
     else if (!run_on_own_stack(call, minimum_stack))
         call.result = RETURN_FAIL;
     std::fflush(stdout);
-    platform_console_close();
+    platform::console_close();
     CloseLibrary(DOSBase);
     settle_display(whole_process, call.result);
     return call.result;

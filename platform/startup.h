@@ -45,4 +45,9 @@ void platform_install_break_handling();
 // Size in bytes of the stack of the calling thread.
 size_t platform_current_stack_size();
 
+// Writes all size bytes to the descriptor, again after an interrupted write
+// (as the start-up's streams do); the bytes written: fewer than size only
+// when a write failed, errno then saying why where the system said.
+size_t platform_write_all(int descriptor, const void *data, size_t size);
+
 #endif

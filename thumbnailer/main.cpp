@@ -195,21 +195,6 @@ void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, siz
     return error == 0 ? png : nullptr;
 }
 
-bool write_all(int fd, const void *data, size_t size)
-{
-    const char *at = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t written = write(fd, at, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        at += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // The thumbnail of the picture as a PNG file in memory (malloc'd); null,
 // or why there is none.
 const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, size_t *png_size)
@@ -271,11 +256,12 @@ int open_existing(const char *output)
 bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
                   size_t png_size)
 {
-    if (!write_all(fd, png, png_size))
+    if (platform_write_all(fd, png, png_size) != png_size)
         return report(output, strerror(errno));
     if (rename(temporary.c_str(), output) != 0)
         return report(output, strerror(errno));
-    if (existing >= 0 && (ftruncate(existing, 0) != 0 || !write_all(existing, png, png_size)))
+    if (existing >= 0 &&
+        (ftruncate(existing, 0) != 0 || platform_write_all(existing, png, png_size) != png_size))
         return report(output, strerror(errno));
     return true;
 }

@@ -12,8 +12,7 @@
 
 #include "platform/internal/internal.h"
 #include "platform/internal/sdl.h"
-
-const char *const platform_desktop_marker = "--desktop";
+#include "platform/startup.h"
 
 namespace
 {
@@ -46,17 +45,6 @@ bool has_controlling_terminal()
         return false;
     close(terminal);
     return true;
-}
-
-void write_all(int descriptor, const char *data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(descriptor, data, size);
-        if (written <= 0)
-            return;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
 }
 
 // Everything written so far.
@@ -101,9 +89,14 @@ void show_window(const std::string &text)
 
 } // namespace
 
-bool platform_console_open(int *argc, char **argv)
+namespace platform
 {
-    if (*argc < 2 || strcmp(argv[1], platform_desktop_marker) != 0)
+
+const char *const desktop_marker = "--desktop";
+
+bool console_open(int *argc, char **argv)
+{
+    if (*argc < 2 || strcmp(argv[1], desktop_marker) != 0)
         return false;
     for (int i = 1; i < *argc; ++i)
         argv[i] = argv[i + 1];
@@ -122,7 +115,7 @@ bool platform_console_open(int *argc, char **argv)
     return true;
 }
 
-void platform_console_close()
+void console_close()
 {
     if (kept < 0)
         return;
@@ -134,7 +127,9 @@ void platform_console_close()
     close(given_stream);
     close(kept);
     kept = -1;
-    write_all(STDERR_FILENO, text.data(), text.size());
+    platform_write_all(STDERR_FILENO, text.data(), text.size());
     if (!text.empty())
         show_window(window_text(text));
 }
+
+} // namespace platform

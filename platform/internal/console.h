@@ -5,23 +5,29 @@
 // start-up hands standard output and standard error to the console, which
 // keeps what is written. When the program ends, anything written goes on to
 // the standard error the process was given (often /dev/null or the
-// session's log), in the order it was written, and is shown in a message window titled "Quillpeek" that stays until the
-// person closes it; only then does the process end, with main's return
-// code. Without a display the text goes to the given stream alone.
+// session's log), in the order it was written, and is shown in a message
+// window titled "Quillpeek" that stays until the person closes it; only then
+// does the process end, with main's return code. Without a display the text
+// goes to the given stream alone.
 //
 // Started from a terminal, or without the marker, nothing changes: a shell
 // user's redirected or piped streams are never turned into windows.
 #ifndef QUILLPEEK_PLATFORM_CONSOLE_H
 #define QUILLPEEK_PLATFORM_CONSOLE_H
 
+namespace platform
+{
+
 // The marker that the desktop entry's Exec line puts first.
-extern const char *const platform_desktop_marker;
+extern const char *const desktop_marker;
 
 // Takes the marker out of the arguments (argv is shortened in place) and, for
 // a desktop start, opens the console. True when the console is open.
-bool platform_console_open(int *argc, char **argv);
+bool console_open(int *argc, char **argv);
 
 // Shows what was written, if anything, and waits until it is closed.
-void platform_console_close();
+void console_close();
+
+} // namespace platform
 
 #endif

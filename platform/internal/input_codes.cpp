@@ -1,6 +1,7 @@
 // See input_codes.h.
 #include "platform/internal/input_codes.h"
 
+#include "platform/internal/internal.h"
 #include "platform/intuition.h"
 
 namespace
@@ -8,13 +9,8 @@ namespace
 
 using namespace platform;
 
-struct KeyCode {
-    SDL_Scancode scancode;
-    UWORD code;
-};
-
 // The keys outside the runs of letters, digits and function keys.
-const KeyCode other_keys[] = {
+const Pair<SDL_Scancode, UWORD> other_keys[] = {
     {SDL_SCANCODE_SPACE, 0x40},    {SDL_SCANCODE_BACKSPACE, 0x41}, {SDL_SCANCODE_TAB, 0x42},
     {SDL_SCANCODE_KP_ENTER, 0x43}, {SDL_SCANCODE_RETURN, 0x44},    {SDL_SCANCODE_ESCAPE, 0x45},
     {SDL_SCANCODE_DELETE, 0x46},   {SDL_SCANCODE_UP, 0x4C},        {SDL_SCANCODE_DOWN, 0x4D},
@@ -31,18 +27,15 @@ namespace platform
 
 UWORD input_qualifier(SDL_Keymod mods, Uint32 buttons)
 {
-    static const struct {
-        Uint32 mask;
-        UWORD qualifier;
-    } modifiers[] = {
+    static const Pair<Uint32, UWORD> modifiers[] = {
         {KMOD_LSHIFT, IEQUALIFIER_LSHIFT}, {KMOD_RSHIFT, IEQUALIFIER_RSHIFT},
         {KMOD_CAPS, IEQUALIFIER_CAPSLOCK}, {KMOD_CTRL, IEQUALIFIER_CONTROL},
         {KMOD_LALT, IEQUALIFIER_LALT},     {KMOD_RALT, IEQUALIFIER_RALT},
         {KMOD_LGUI, IEQUALIFIER_LCOMMAND}, {KMOD_RGUI, IEQUALIFIER_RCOMMAND},
     };
     UWORD q = 0;
-    for (const auto &entry : modifiers)
-        q |= (mods & entry.mask) != 0 ? entry.qualifier : 0;
+    for (const auto &modifier : modifiers)
+        q |= (mods & modifier.key) != 0 ? modifier.value : 0;
     q |= (buttons & SDL_BUTTON_LMASK) ? IEQUALIFIER_LEFTBUTTON : 0;
     q |= (buttons & SDL_BUTTON_MMASK) ? IEQUALIFIER_MIDBUTTON : 0;
     q |= (buttons & SDL_BUTTON_RMASK) ? IEQUALIFIER_RBUTTON : 0;
@@ -60,10 +53,7 @@ UWORD raw_key_code(SDL_Scancode scancode)
         return static_cast<UWORD>(0x01 + (scancode - SDL_SCANCODE_1));
     if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F10)
         return static_cast<UWORD>(0x50 + (scancode - SDL_SCANCODE_F1));
-    for (const KeyCode &entry : other_keys)
-        if (entry.scancode == scancode)
-            return entry.code;
-    return IECODE_NONE;
+    return paired(other_keys, scancode, IECODE_NONE);
 }
 
 int vanilla_character(SDL_Keycode sym, Uint16 mod)

@@ -66,6 +66,12 @@ void default_colormap(struct ColorMap *colormap)
     }
 }
 
+DrawTarget::~DrawTarget()
+{
+    if (locked != nullptr)
+        end_drawing(*this);
+}
+
 bool begin_drawing(struct RastPort *rp, DrawTarget &target)
 {
     target.pixels = PixelTarget{nullptr, 0, 0, 0};

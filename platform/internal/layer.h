@@ -31,11 +31,14 @@ namespace platform
 // surface (locked for the length of one call; a surface of another format
 // through a 32-bit copy), or the port's 32-bit BitMap itself, which needs
 // no window system at all.
+// A target still locked when it goes (drawing cut short by an exception)
+// is ended then.
 struct DrawTarget {
     PixelTarget pixels;
     struct Layer *layer;        // null for a BitMap
     SDL_Surface *locked;        // the window's surface while it is drawn into
     std::vector<uint32_t> copy; // the 32-bit copy of a surface of another format
+    ~DrawTarget();
 };
 
 // False (nothing to draw into) for a null port, a port with neither a Layer

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <new>
 
 namespace platform
 {
@@ -23,18 +24,26 @@ namespace platform
 template <typename Handle> class Registry
 {
   public:
-    // The one registry of this handle type.
+    // The one registry of this handle type, made in storage of its own, so
+    // that its first use cannot fail for want of memory.
     static Registry &instance()
     {
-        static Registry *live = new Registry;
+        alignas(Registry) static unsigned char storage[sizeof(Registry)];
+        static Registry *live = new (storage) Registry;
         return *live;
     }
 
-    // May throw std::bad_alloc; the handle is then not recorded.
-    void add(const Handle *handle, size_t size = 0)
+    // False when there is no memory to record the handle: the caller then
+    // takes it back and reports no memory, as if it had never been had.
+    bool add(const Handle *handle, size_t size = 0) noexcept
     {
         std::lock_guard<std::mutex> hold(lock_);
-        handles_.emplace(key(handle), size);
+        try {
+            handles_.emplace(key(handle), size);
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+        return true;
     }
 
     // False when the handle was not recorded (nothing is removed then).

@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/limits.h"
+#include "platform/startup.h"
 #include "platform/xadmaster/xadmaster_intern.h"
 
 namespace platform::xad
@@ -44,12 +44,9 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
             return nullptr;
     }
     source.budget = limits::archive_extract_unpacked;
-    struct archive *a = open_reader(source, passphrase);
-    if (a == nullptr)
-        return nullptr;
-    if (next_header(a, entry) == Step::Header && is_listed(*entry, listing, member))
-        return a;
-    archive_read_free(a);
+    Reader a(open_reader(source, passphrase));
+    if (a != nullptr && next_header(a.get(), entry) == Step::Header && is_listed(*entry, listing, member))
+        return a.release();
     return nullptr;
 }
 
@@ -92,14 +89,13 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         source.size = state.size;
     }
     source.budget = limits::archive_extract_unpacked;
-    struct archive *a = open_reader(source, passphrase);
+    Reader a(open_reader(source, passphrase));
     if (a == nullptr) {
         code = XADERR_INPUT;
         return nullptr;
     }
-    if (walk_to(source, a, listing.members[number - 1], listing, entry))
-        return a;
-    archive_read_free(a);
+    if (walk_to(source, a.get(), listing.members[number - 1], listing, entry))
+        return a.release();
     code = source.over_budget ? XADERR_LIMIT_UNPACKED : XADERR_INPUT;
     return nullptr;
 }
@@ -150,20 +146,6 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
     return written == m.listed ? XADERR_OK : XADERR_ILLEGALDATA;
 }
 
-bool write_all(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        ssize_t put = write(fd, data, length);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        length -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 // Writes the member to fd, never more than archive_file_member bytes of it.
 LONG read_to_file(const Opened &m, int fd)
 {
@@ -186,7 +168,7 @@ LONG read_to_file(const Opened &m, int fd)
                 return XADERR_OUTPUT;
             written = static_cast<uint64_t>(offset);
         }
-        if (!write_all(fd, static_cast<const char *>(block), length))
+        if (platform_write_all(fd, block, length) != length)
             return XADERR_OUTPUT;
         written += length;
     }
@@ -217,8 +199,7 @@ LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
     LONG code = read_to_file(m, output.fd);
     if (code == XADERR_OK)
         code = output_commit(output, leaf.c_str(), overwrite);
-    output_abandon(output);
-    return code;
+    return code; // output is abandoned as it goes
 }
 
 } // namespace

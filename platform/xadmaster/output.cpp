@@ -208,6 +208,11 @@ LONG output_commit(Output &output, const char *leaf, bool overwrite)
     return XADERR_OK;
 }
 
+Output::~Output()
+{
+    output_abandon(*this);
+}
+
 void output_abandon(Output &output)
 {
     if (!output.temporary.empty())

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <clocale>
+#include <new>
 
 #include "platform/limits.h"
 
@@ -42,6 +43,18 @@ bool over_budget(struct archive *a, Source &source)
     return true;
 }
 
+// The buffer made at least size long; false when there is no memory for it.
+// libarchive calls source_read from C: nothing may be thrown through it.
+bool grow(std::vector<char> &buffer, size_t size) noexcept
+{
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
 la_ssize_t source_read(struct archive *a, void *client, const void **block)
 {
     Source *source = static_cast<Source *>(client);
@@ -62,8 +75,10 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
                           ? source_block_filtered
                           : source_block_max;
         source->block = onward ? std::min(source->block * 2, most) : std::min(source_block_min, most);
-        if (source->buffer.size() < source->block)
-            source->buffer.resize(source->block);
+        if (source->buffer.size() < source->block && !grow(source->buffer, source->block)) {
+            archive_set_error(a, ENOMEM, "no memory for reading the archive");
+            return ARCHIVE_FATAL;
+        }
         ssize_t got;
         do
             got = pread(source->fd, source->buffer.data(), source->block, source->position);

@@ -1,12 +1,11 @@
 // xadmaster.library on libarchive: objects and the library's entry points.
 //
 // The work is done in the files beside this one (see xadmaster_intern.h).
+// xadGetInfoA and xadFileUnArcA run it inside the call boundary (guarded);
+// xadAllocObjectA, xadFreeObjectA and xadFreeInfo cannot throw.
 #include "platform/xadmaster/xadmaster.h"
 
-#include <mutex>
-#include <new>
-#include <set>
-#include <string>
+#include <cstdio>
 
 #include "platform/control.h"
 #include "platform/internal/internal.h"
@@ -38,8 +37,10 @@ APTR LVO_xadAllocObjectA(struct Library *base, LONG type, const struct TagItem *
     if (!platform::library_ready(base, library_name, "xadAllocObjectA"))
         return nullptr;
     void *object = type == XADOBJ_ARCHIVEINFO ? platform::allocate(sizeof(struct xadArchiveInfo)) : nullptr;
-    if (object != nullptr)
-        live_objects().add(static_cast<struct xadArchiveInfo *>(object));
+    if (object != nullptr && !live_objects().add(static_cast<struct xadArchiveInfo *>(object))) {
+        platform::release(object);
+        object = nullptr;
+    }
     platform::journal("xadAllocObjectA %ld%s", static_cast<long>(type), object != nullptr ? "" : " -> NULL");
     return object;
 }
@@ -66,13 +67,11 @@ LONG LVO_xadGetInfoA(struct Library *base, struct xadArchiveInfo *ai, const stru
     LONG code = XADERR_BADPARAMS;
     if (ai != nullptr && is_live(ai) && path != nullptr) {
         release_state(ai);
-        try {
+        // get_info gives ai its listing last, when nothing can fail any more.
+        code = platform::guarded("xadGetInfoA", LONG(XADERR_NOMEMORY), [&] {
             UTF8Names names;
-            code = get_info(ai, path);
-        } catch (const std::bad_alloc &) {
-            release_state(ai);
-            code = XADERR_NOMEMORY;
-        }
+            return get_info(ai, path);
+        });
     }
     if (code == XADERR_OK)
         platform::journal("xadGetInfoA %s", path);
@@ -94,31 +93,39 @@ void LVO_xadFreeInfo(struct Library *base, struct xadArchiveInfo *ai)
     release_state(ai);
 }
 
+namespace
+{
+
+// "xadFileUnArcA <entry> file <name>[ overwrite]" or "... memory <size>",
+// then the code of a failure.
+void journal_unarc(const struct TagItem *tags, LONG code)
+{
+    unsigned long number = static_cast<unsigned long>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
+    const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
+    char failure[32] = "";
+    if (code != XADERR_OK)
+        std::snprintf(failure, sizeof failure, " -> %ld", static_cast<long>(code));
+    if (file != nullptr)
+        platform::journal("xadFileUnArcA %lu file %s%s%s", number, file,
+                          GetTagData(XAD_OVERWRITE, 0, tags) != 0 ? " overwrite" : "", failure);
+    else
+        platform::journal("xadFileUnArcA %lu memory %llu%s", number,
+                          static_cast<unsigned long long>(GetTagData(XAD_OUTSIZE, 0, tags)), failure);
+}
+
+} // namespace
+
 LONG LVO_xadFileUnArcA(struct Library *base, struct xadArchiveInfo *ai, const struct TagItem *tags)
 {
     if (!platform::library_ready(base, library_name, "xadFileUnArcA"))
         return XADERR_BADPARAMS;
-    ULONG number = static_cast<ULONG>(GetTagData(XAD_ENTRYNUMBER, 0, tags));
-    const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
     LONG code = XADERR_BADPARAMS;
-    try {
-        if (ai != nullptr && is_live(ai)) {
+    if (ai != nullptr && is_live(ai))
+        code = platform::guarded("xadFileUnArcA", LONG(XADERR_NOMEMORY), [&] {
             UTF8Names names;
-            code = file_unarc(ai, tags);
-        }
-    } catch (const std::bad_alloc &) {
-        code = XADERR_NOMEMORY;
-    }
-    std::string where;
-    if (file != nullptr)
-        where = std::string("file ") + file + (GetTagData(XAD_OVERWRITE, 0, tags) != 0 ? " overwrite" : "");
-    else
-        where = "memory " + std::to_string(static_cast<unsigned long long>(GetTagData(XAD_OUTSIZE, 0, tags)));
-    if (code == XADERR_OK)
-        platform::journal("xadFileUnArcA %lu %s", static_cast<unsigned long>(number), where.c_str());
-    else
-        platform::journal("xadFileUnArcA %lu %s -> %ld", static_cast<unsigned long>(number), where.c_str(),
-                          static_cast<long>(code));
+            return file_unarc(ai, tags);
+        });
+    journal_unarc(tags, code);
     return code;
 }
 

@@ -1,11 +1,14 @@
 // What the parts of xadmaster.library share among themselves; not for the
 // program's code.
 //
-//   source.cpp   the archive file as libarchive reads it, and the reader
-//   listing.cpp  the listing of an archive, and the one remembered
-//   zip_view.cpp reaching one zip member without walking those before it
-//   extract.cpp  a member into memory or into a file
-//   xadmaster.cpp objects and the library's entry points
+//   source.cpp      the archive file as libarchive reads it, and the reader
+//   listing.cpp     the listing of an archive, and the one remembered
+//   zip_listing.cpp a plain zip listed from its own records
+//   zip_view.cpp    reaching one zip member without walking those before it
+//   zip_records.h   the zip records those two read, decoded into fields
+//   extract.cpp     a member into memory or into a file
+//   output.cpp      output files that appear whole or not at all
+//   xadmaster.cpp   objects and the library's entry points
 #ifndef QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 #define QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 
@@ -186,10 +189,15 @@ int open_output_directory(const char *name, std::string &leaf);
 
 // A file being written in directory: unnamed, or named temporary while it
 // has a name of its own.
+// Abandoned when it goes, however the extraction ended.
 struct Output {
     int directory = -1;
     int fd = -1;
     std::string temporary;
+    Output() = default;
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    ~Output();
 };
 
 // A fresh output file in directory; false when none can be made.
