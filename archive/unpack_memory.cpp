@@ -270,6 +270,8 @@ const char *listing_problem(LONG code)
         snprintf(problem_text, sizeof problem_text, "its listing is larger than the limit of %llu MiB",
                  static_cast<unsigned long long>(platform::limits::archive_listing_names >> 20));
         return problem_text;
+    case XADERR_RESOURCE:
+        return "cannot be read: libarchive.so.13 cannot be loaded";
     case XADERR_LIMIT_UNPACKED:
         snprintf(problem_text, sizeof problem_text, "listing it would unpack more than the limit of %llu MiB",
                  static_cast<unsigned long long>(platform::limits::archive_listing_unpacked >> 20));
@@ -292,6 +294,8 @@ const char *extraction_cause(LONG code)
         return "the archive's data is damaged";
     case XADERR_NOMEMORY:
         return "there is not enough memory";
+    case XADERR_RESOURCE:
+        return "libarchive.so.13 cannot be loaded";
     case XADERR_LIMIT_UNPACKED:
         snprintf(cause_text, sizeof cause_text, "reaching it would unpack more than the limit of %llu MiB",
                  static_cast<unsigned long long>(platform::limits::archive_extract_unpacked >> 20));

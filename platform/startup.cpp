@@ -15,6 +15,7 @@
 #include "platform/control.h"
 #include "platform/dos.h"
 #include "platform/internal/internal.h"
+#include "platform/internal/libarchive.h"
 #include "platform/internal/startup_display.h"
 
 struct Library *DOSBase = nullptr;
@@ -146,6 +147,11 @@ void platform_install_break_handling()
         stdout = out;
     if (err != nullptr)
         stderr = err;
+}
+
+void platform_load_libraries_now()
+{
+    platform::libarchive_load();
 }
 
 size_t platform_current_stack_size()

@@ -21,8 +21,8 @@ bool is_listed(struct archive_entry *entry, const Listing &listing, const Listed
 {
     return is_member(entry) &&
            std::strcmp(member_name(entry), listing.names.c_str() + member.name_offset) == 0 &&
-           (!archive_entry_size_is_set(entry) ||
-            static_cast<uint64_t>(archive_entry_size(entry)) == member.size);
+           (!libarchive().entry_size_is_set(entry) ||
+            static_cast<uint64_t>(libarchive().entry_size(entry)) == member.size);
 }
 
 // A reader over the one-member view of a zip, at the member; null when the
@@ -49,7 +49,7 @@ struct archive *open_zip_member(InfoState &state, const char *passphrase, ULONG 
         return nullptr;
     if (next_header(a, entry) == Step::Header && is_listed(*entry, listing, member))
         return a;
-    archive_read_free(a);
+    libarchive().read_free(a);
     return nullptr;
 }
 
@@ -81,6 +81,10 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         code = XADERR_ENTRYNUMBER;
         return nullptr;
     }
+    if (!libarchive_ready()) {
+        code = XADERR_RESOURCE;
+        return nullptr;
+    }
     source.fd = state.fd;
     source.size = state.size;
     if (listing.zip) {
@@ -99,7 +103,7 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
     }
     if (walk_to(source, a, listing.members[number - 1], listing, entry))
         return a;
-    archive_read_free(a);
+    libarchive().read_free(a);
     code = source.over_budget ? XADERR_LIMIT_UNPACKED : XADERR_INPUT;
     return nullptr;
 }
@@ -117,9 +121,9 @@ LONG data_error(const Opened &m)
 {
     if (m.source.over_budget)
         return XADERR_LIMIT_UNPACKED;
-    if (archive_entry_is_data_encrypted(m.entry))
+    if (libarchive().entry_is_data_encrypted(m.entry))
         return XADERR_ENCRYPTED;
-    const char *why = archive_error_string(m.a);
+    const char *why = libarchive().error_string(m.a);
     bool cut_short = why != nullptr && (std::strstr(why, "runcated") != nullptr ||
                                         std::strstr(why, "nexpected end") != nullptr);
     return cut_short ? XADERR_TRUNCATED : XADERR_ILLEGALDATA;
@@ -132,7 +136,7 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
 {
     size_t written = 0;
     while (written < room) {
-        la_ssize_t got = archive_read_data(m.a, memory + written, room - written);
+        la_ssize_t got = libarchive().read_data(m.a, memory + written, room - written);
         if (got < 0)
             return data_error(m);
         if (got == 0)
@@ -141,7 +145,7 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
     }
     if (written == room) {
         char extra;
-        la_ssize_t got = archive_read_data(m.a, &extra, 1);
+        la_ssize_t got = libarchive().read_data(m.a, &extra, 1);
         if (got < 0)
             return data_error(m);
         if (got > 0)
@@ -172,7 +176,7 @@ LONG read_to_file(const Opened &m, int fd)
     size_t length;
     la_int64_t offset;
     for (;;) {
-        int status = archive_read_data_block(m.a, &block, &length, &offset);
+        int status = libarchive().read_data_block(m.a, &block, &length, &offset);
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK) // a warning here is a checksum that does not match

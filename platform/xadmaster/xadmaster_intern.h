@@ -9,15 +9,13 @@
 #ifndef QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 #define QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <clocale>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/internal/libarchive.h"
 #include "platform/xadmaster/xadmaster.h"
 
 namespace platform::xad
@@ -53,13 +51,17 @@ struct Source {
 // Bytes the reader over source has unpacked so far.
 uint64_t decompressed(const Source &source);
 
+// Whether libarchive is loaded, loading it on the first call; the first
+// failure is journalled. Every path that reads with libarchive asks first.
+bool libarchive_ready();
+
 // A reader of every archive format we accept over the source; null when the
-// source is no archive we read.
+// source is no archive we read. Only once libarchive_ready().
 struct archive *open_reader(Source &source, const char *passphrase);
 
 // Owns a reader: freed on every path out of the scope that holds it.
 struct ReaderFree {
-    void operator()(struct archive *a) const { archive_read_free(a); }
+    void operator()(struct archive *a) const { libarchive().read_free(a); }
 };
 using Reader = std::unique_ptr<struct archive, ReaderFree>;
 

@@ -48,6 +48,40 @@ TEST(Documents, WithoutAThumbnailEachGetsOneLineNamingTheProblem)
     expect_message(dir.path(), "is a directory");
 }
 
+// libarchive is loaded only when a member is unpacked or a format other than
+// a plain zip is read: a listing needs none, and without it the message
+// names the library.
+TEST(Documents, WithoutLibarchiveAZipIsStillListedAndTheMessageNamesTheLibrary)
+{
+    TempDir dir;
+    testing_support::write_file(dir.file("libarchive.so.13"), ""); // found first, and no library
+    testing_support::Member member;
+    member.name = "content.xml";
+    member.data = "<doc/>";
+    testing_support::write_archive(dir.file("bare.odt"), "zip", {member});
+    testing_support::write_archive(dir.file("bare.tar"), "tar", {member});
+    struct Case {
+        std::string path, problem;
+    };
+    const Case cases[] = {
+        {dir.file("bare.odt"), "has no member whose name contains \"thumbnail.png\""},
+        {dir.file("bare.tar"), "cannot be read: libarchive.so.13 cannot be loaded"},
+        {testing_support::corpus_dir() + "/writer.odt",
+         "its thumbnail could not be extracted: libarchive.so.13 cannot be loaded"},
+    };
+    for (const Case &c : cases) {
+        ProcessOptions options;
+        options.env["LD_LIBRARY_PATH"] = dir.path();
+        options.env["QUILLPEEK_TRACE"] = dir.file("trace");
+        ProcessResult result = run_quillpeek({c.path}, options);
+        EXPECT_EQ(result.exit_code, 1) << c.path;
+        EXPECT_EQ(result.err, "quillpeek: " + c.path + ": " + c.problem + "\n");
+    }
+    EXPECT_NE(testing_support::read_file(dir.file("trace"))
+                  .find("xadmaster.library: " + dir.file("libarchive.so.13")),
+              std::string::npos);
+}
+
 TEST(Documents, AnOfficeOpenXmlPackageShowsThePreviewItsRelationshipsName)
 {
     TempDir dir;
