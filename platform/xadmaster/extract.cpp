@@ -225,6 +225,18 @@ LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
     return code;
 }
 
+// Whether the numbered member of a zip listed from its own records came out
+// whole into memory without libarchive.
+bool direct_to_memory(const InfoState &state, ULONG number, char *memory, size_t room)
+{
+    const Listing &listing = *state.listing;
+    if (number == 0 || number > listing.members.size() || listing.members[number - 1].central < 0)
+        return false;
+    const Listed &member = listing.members[number - 1];
+    return zip_member_to_memory(state.fd, listing.directory_start, member.central,
+                                listing.names.c_str() + member.name_offset, member.size, memory, room);
+}
+
 } // namespace
 
 LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
@@ -235,6 +247,9 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
     const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
     if (state == nullptr || (memory == nullptr) == (file == nullptr) || (file != nullptr && *file == '\0'))
         return XADERR_BADPARAMS;
+    size_t room = static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags));
+    if (memory != nullptr && direct_to_memory(*state, number, memory, room))
+        return XADERR_OK;
     Source source;
     struct archive_entry *entry = nullptr;
     LONG code = XADERR_OK;
@@ -243,7 +258,7 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
         return code;
     Opened m{source, reader.get(), entry, state->listing->members[number - 1].size};
     if (memory != nullptr)
-        return read_to_memory(m, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
+        return read_to_memory(m, memory, room);
     return unarc_to_file(m, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
 }
 

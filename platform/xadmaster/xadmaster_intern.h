@@ -4,6 +4,7 @@
 //   source.cpp   the archive file as libarchive reads it, and the reader
 //   listing.cpp  the listing of an archive, and the one remembered
 //   zip_view.cpp reaching one zip member without walking those before it
+//   zip_direct.cpp a plain zip member into memory with zlib
 //   extract.cpp  a member into memory or into a file
 //   xadmaster.cpp objects and the library's entry points
 #ifndef QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
@@ -174,6 +175,13 @@ bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, 
 // directory starting at directory_start; false when the file no longer
 // holds that record for name.
 bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const char *name, Source &source);
+
+// The member whose central record lies at central (named name, listed
+// with size listed) inflated or copied into memory with zlib; true only when
+// all of it came out, with the size and CRC-32 of its record, within room.
+// False for anything else: the member is then for libarchive to take.
+bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
+                          char *memory, size_t room);
 
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.
