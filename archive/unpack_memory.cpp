@@ -277,6 +277,7 @@ using platform::limits::archive_listing_unpacked;
 // Why xadGetInfoA refused the archive, in a few words.
 const CodeMessage listing_problems[] = {
     {XADERR_NOMEMORY, "its listing is too large to hold in memory", 0},
+    {XADERR_RESOURCE, "cannot be read: libarchive.so.13 cannot be loaded", 0},
     {XADERR_LIMIT_MEMBERS, "it has more members than the limit of %llu", archive_listing_members},
     {XADERR_LIMIT_LISTING, "its listing is larger than the limit of %llu MiB", archive_listing_names >> 20},
     {XADERR_LIMIT_UNPACKED, "listing it would unpack more than the limit of %llu MiB",
@@ -296,6 +297,7 @@ const CodeMessage extraction_causes[] = {
     {XADERR_ILLEGALDATA, "the archive's data is damaged", 0},
     {XADERR_SHORTBUFFER, "the archive's data is damaged", 0},
     {XADERR_NOMEMORY, "there is not enough memory", 0},
+    {XADERR_RESOURCE, "libarchive.so.13 cannot be loaded", 0},
     {XADERR_LIMIT_UNPACKED, "reaching it would unpack more than the limit of %llu MiB",
      archive_extract_unpacked >> 20},
 };

@@ -4,6 +4,8 @@
 # XAD_file_unpacker, then XAD_file_grosse) against bsdtar -xOf (the same
 # archive library, one walk) and unzip -p (central directory only).
 #
+# A document without a thumbnail is measured with the program itself.
+#
 # usage: bench/archive_vs_tools.sh BUILD_DIR [hyperfine options...]
 # The generated archives come from bench_archive's cache ($TMPDIR or /tmp,
 # folder quillpeek-bench); run bench_archive once first to make them.
@@ -27,12 +29,24 @@ documents=(
   "$cache/members-100000.zip"
 )
 # What starting each process costs by itself (no document to read): the
-# driver links the whole platform (SDL and its libraries) as the program does.
+# driver links the whole platform as the program does (SDL and libarchive
+# are loaded when first needed).
 echo "== start-up only"
 hyperfine -N --warmup 3 -i "$@" \
   -n quillpeek "$driver /nonexistent" \
   -n bsdtar "bsdtar -xOf /nonexistent $member" \
   -n unzip "unzip -p /nonexistent $member"
+# A document without a thumbnail, whole program against unzip -p: the
+# corpus text with its Thumbnails/ taken out (the program ends at the
+# listing, with its message; DISPLAY unset, as nothing is shown).
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$here/tests/data/corpus/writer.odt" "$work/no-thumbnail.odt"
+zip -q -d "$work/no-thumbnail.odt" 'Thumbnails/*'
+echo "== $work/no-thumbnail.odt (no thumbnail)"
+env -u DISPLAY -u WAYLAND_DISPLAY hyperfine -N --warmup 10 -i "$@" \
+  -n quillpeek "$build/quillpeek $work/no-thumbnail.odt" \
+  -n unzip "unzip -p $work/no-thumbnail.odt $member"
 for document in "${documents[@]}"; do
   [ -f "$document" ] || { echo "missing $document (run bench_archive once)" >&2; exit 1; }
   # The driver takes the first member whose name contains thumbnail.png; the

@@ -4,13 +4,20 @@
 # feh showing the same thumbnail already extracted to a PNG file. Both run
 # side by side, alternating, on one Xvfb server started here; each window is
 # closed from outside (WM_DELETE_WINDOW) as soon as it is mapped.
-#   bench/launch_vs_feh.sh [BUILD_DIR] [DOCUMENT] [RUNS] [BASELINE_BUILD_DIR]
+#   bench/launch_vs_feh.sh [--floor] [BUILD_DIR] [DOCUMENT] [RUNS] [BASELINE_BUILD_DIR]
 # With BASELINE_BUILD_DIR, that build's quillpeek is measured in the same
-# rotation, for the gain of a change.
+# rotation, for the gain of a change. With --floor, so is bench/sdl_floor.c:
+# SDL2 loaded and a window of the picture's size opened, nothing else, the
+# least any launch on SDL costs.
 # Needs Xvfb, feh, GNU time, python3 and a C compiler with Xlib.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+floor=
+if [ "${1:-}" = --floor ]; then
+  floor=1
+  shift
+fi
 build=${1:-$root/build}
 document=${2:-$root/tests/data/corpus/writer.odt}
 runs=${3:-20}
@@ -26,10 +33,15 @@ cleanup() {
 trap cleanup EXIT
 
 cc -O2 -o "$work/map_timer" "$root/bench/map_timer.c" -lX11
+if [ -n "$floor" ]; then
+  cc -O2 -o "$work/sdl_floor" "$root/bench/sdl_floor.c" $(pkg-config --cflags sdl2) -ldl
+fi
 python3 - "$document" "$work/thumbnail.png" <<'EOF'
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as document:
-    open(sys.argv[2], "wb").write(document.read("Thumbnails/thumbnail.png"))
+    png = document.read("Thumbnails/thumbnail.png")
+    open(sys.argv[2], "wb").write(png)
+    open(sys.argv[2] + ".size", "w").write(f"{int.from_bytes(png[16:20], 'big')} {int.from_bytes(png[20:24], 'big')}\n")
 EOF
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
@@ -48,11 +60,14 @@ launch() {
 # launches rotates every run so that none always goes first.
 names=(quillpeek feh)
 if [ -n "$baseline" ]; then names+=(baseline); fi
+if [ -n "$floor" ]; then names+=(floor); fi
+read -r width height <"$work/thumbnail.png.size"
 launch_one() {
   case "$1" in
     quillpeek) SDL_VIDEODRIVER=x11 launch "$quillpeek" "$document" ;;
     baseline) SDL_VIDEODRIVER=x11 launch "$baseline/quillpeek" "$document" ;;
     feh) launch feh "$work/thumbnail.png" ;;
+    floor) SDL_VIDEODRIVER=x11 launch "$work/sdl_floor" "$width" "$height" ;;
   esac
 }
 for name in "${names[@]}"; do : >"$work/$name.txt"; done

@@ -58,6 +58,8 @@ void platform_xad_named_temporaries(bool named);
 // default) rather than through libarchive's walk, and how often it has.
 void platform_xad_direct_zip_listing(bool on);
 long platform_xad_direct_zip_listings();
+// How often a member of such a listing came out into memory without libarchive.
+long platform_xad_direct_zip_extractions();
 
 // Makes datatypes.library forget the last picture it decoded, so that the
 // next layout decodes again (for benchmarks of a first decode).

@@ -21,8 +21,8 @@ bool is_listed(struct archive_entry *entry, const Listing &listing, const Listed
 {
     return is_member(entry) &&
            std::strcmp(member_name(entry), listing.names.c_str() + member.name_offset) == 0 &&
-           (!archive_entry_size_is_set(entry) ||
-            static_cast<uint64_t>(archive_entry_size(entry)) == member.size);
+           (!libarchive().entry_size_is_set(entry) ||
+            static_cast<uint64_t>(libarchive().entry_size(entry)) == member.size);
 }
 
 // A reader over the one-member view of a zip, at the member; null when the
@@ -78,6 +78,10 @@ struct archive *open_member(InfoState &state, const char *passphrase, ULONG numb
         code = XADERR_ENTRYNUMBER;
         return nullptr;
     }
+    if (!libarchive_ready()) {
+        code = XADERR_RESOURCE;
+        return nullptr;
+    }
     source.fd = state.fd;
     source.size = state.size;
     if (listing.zip) {
@@ -113,9 +117,9 @@ LONG data_error(const Opened &m)
 {
     if (m.source.over_budget)
         return XADERR_LIMIT_UNPACKED;
-    if (archive_entry_is_data_encrypted(m.entry))
+    if (libarchive().entry_is_data_encrypted(m.entry))
         return XADERR_ENCRYPTED;
-    const char *why = archive_error_string(m.a);
+    const char *why = libarchive().error_string(m.a);
     bool cut_short = why != nullptr && (std::strstr(why, "runcated") != nullptr ||
                                         std::strstr(why, "nexpected end") != nullptr);
     return cut_short ? XADERR_TRUNCATED : XADERR_ILLEGALDATA;
@@ -128,7 +132,7 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
 {
     size_t written = 0;
     while (written < room) {
-        la_ssize_t got = archive_read_data(m.a, memory + written, room - written);
+        la_ssize_t got = libarchive().read_data(m.a, memory + written, room - written);
         if (got < 0)
             return data_error(m);
         if (got == 0)
@@ -137,7 +141,7 @@ LONG read_to_memory(const Opened &m, char *memory, size_t room)
     }
     if (written == room) {
         char extra;
-        la_ssize_t got = archive_read_data(m.a, &extra, 1);
+        la_ssize_t got = libarchive().read_data(m.a, &extra, 1);
         if (got < 0)
             return data_error(m);
         if (got > 0)
@@ -154,7 +158,7 @@ LONG read_to_file(const Opened &m, int fd)
     size_t length;
     la_int64_t offset;
     for (;;) {
-        int status = archive_read_data_block(m.a, &block, &length, &offset);
+        int status = libarchive().read_data_block(m.a, &block, &length, &offset);
         if (status == ARCHIVE_EOF)
             break;
         if (status != ARCHIVE_OK) // a warning here is a checksum that does not match
@@ -202,6 +206,18 @@ LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
     return code; // output is abandoned as it goes
 }
 
+// Whether the numbered member of a zip listed from its own records came out
+// whole into memory without libarchive.
+bool direct_to_memory(const InfoState &state, ULONG number, char *memory, size_t room)
+{
+    const Listing &listing = *state.listing;
+    if (number == 0 || number > listing.members.size() || listing.members[number - 1].central < 0)
+        return false;
+    const Listed &member = listing.members[number - 1];
+    return zip_member_to_memory(state.fd, listing.directory_start, member.central,
+                                listing.names.c_str() + member.name_offset, member.size, memory, room);
+}
+
 } // namespace
 
 LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
@@ -212,6 +228,9 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
     const char *file = reinterpret_cast<const char *>(GetTagData(XAD_OUTFILENAME, 0, tags));
     if (state == nullptr || (memory == nullptr) == (file == nullptr) || (file != nullptr && *file == '\0'))
         return XADERR_BADPARAMS;
+    size_t room = static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags));
+    if (memory != nullptr && direct_to_memory(*state, number, memory, room))
+        return XADERR_OK;
     Source source;
     struct archive_entry *entry = nullptr;
     LONG code = XADERR_OK;
@@ -220,7 +239,7 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
         return code;
     Opened m{source, reader.get(), entry, state->listing->members[number - 1].size};
     if (memory != nullptr)
-        return read_to_memory(m, memory, static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags)));
+        return read_to_memory(m, memory, room);
     return unarc_to_file(m, file, GetTagData(XAD_OVERWRITE, 0, tags) != 0);
 }
 

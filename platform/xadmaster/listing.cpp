@@ -91,8 +91,8 @@ void remember(const Identity &id, const std::shared_ptr<const Listing> &listing)
 bool listing_reads(struct archive *a, struct archive_entry *entry)
 {
     return skipping_unpacks(a, entry) &&
-           (!archive_entry_size_is_set(entry) ||
-            (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_7ZIP);
+           (!libarchive().entry_size_is_set(entry) ||
+            (libarchive().format(a) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_7ZIP);
 }
 
 // The code for a listing that reaches a budget with this member, or XADERR_OK.
@@ -113,15 +113,15 @@ LONG add_member(Source &source, struct archive *a, struct archive_entry *entry, 
         return result;
     Listed member;
     member.ordinal = ordinal;
-    member.size = static_cast<uint64_t>(archive_entry_size(entry));
+    member.size = static_cast<uint64_t>(libarchive().entry_size(entry));
     if (listing_reads(a, entry)) {
         uint64_t measured = read_through(source, a);
         if (source.over_budget)
             return XADERR_LIMIT_UNPACKED;
-        if (!archive_entry_size_is_set(entry))
+        if (!libarchive().entry_size_is_set(entry))
             member.size = measured;
     }
-    member.flags = archive_entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
+    member.flags = libarchive().entry_is_encrypted(entry) ? ULONG(XADFIF_CRYPTED) : 0u;
     member.name_offset = listing.names.size();
     listing.names.append(member_name(entry));
     listing.names.push_back('\0');
@@ -130,11 +130,13 @@ LONG add_member(Source &source, struct archive *a, struct archive_entry *entry, 
 }
 
 // Walks the archive's headers. XADERR_OK with the listing; XADERR_UNKNOWN when
-// the file is no archive we read; an XADERR_LIMIT_* code when a budget was
-// met. A walk broken off by damaged data keeps the members listed before the
-// damage.
+// the file is no archive we read; XADERR_RESOURCE when libarchive cannot be
+// loaded; an XADERR_LIMIT_* code when a budget was met. A walk broken off by damaged data keeps the members
+// listed before the damage.
 LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing)
 {
+    if (!libarchive_ready())
+        return XADERR_RESOURCE;
     Source source;
     source.fd = fd;
     source.size = size;
@@ -155,7 +157,7 @@ LONG walk_listing(int fd, int64_t size, const char *passphrase, Listing &listing
             break;
         }
         if (ordinal == 0)
-            listing.zip = (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
+            listing.zip = (libarchive().format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP;
         if (step == Step::Unreadable || !is_member(entry))
             continue;
         result = add_member(source, a, entry, ordinal, listing);

@@ -13,7 +13,9 @@
 #include <climits>
 #include <clocale>
 #include <new>
+#include <mutex>
 
+#include "platform/internal/internal.h"
 #include "platform/limits.h"
 
 #include "platform/xadmaster/xadmaster_intern.h"
@@ -39,7 +41,7 @@ bool over_budget(struct archive *a, Source &source)
     if (source.reader == nullptr || decompressed(source) <= source.budget)
         return false;
     source.over_budget = true;
-    archive_set_error(a, ERANGE, "more than the budget of unpacked bytes");
+    libarchive().set_error(a, ERANGE, "more than the budget of unpacked bytes");
     return true;
 }
 
@@ -71,12 +73,12 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
     if (source->position < source->buffer_start || source->position >= end) {
         bool onward = source->buffer_length > 0 && source->position >= end &&
                       source->position < end + static_cast<int64_t>(source->block);
-        size_t most = source->reader != nullptr && archive_filter_count(source->reader) > 1
+        size_t most = source->reader != nullptr && libarchive().filter_count(source->reader) > 1
                           ? source_block_filtered
                           : source_block_max;
         source->block = onward ? std::min(source->block * 2, most) : std::min(source_block_min, most);
         if (source->buffer.size() < source->block && !grow(source->buffer, source->block)) {
-            archive_set_error(a, ENOMEM, "no memory for reading the archive");
+            libarchive().set_error(a, ENOMEM, "no memory for reading the archive");
             return ARCHIVE_FATAL;
         }
         ssize_t got;
@@ -84,7 +86,7 @@ la_ssize_t source_read(struct archive *a, void *client, const void **block)
             got = pread(source->fd, source->buffer.data(), source->block, source->position);
         while (got < 0 && errno == EINTR);
         if (got < 0) {
-            archive_set_error(a, errno, "cannot read the archive");
+            libarchive().set_error(a, errno, "cannot read the archive");
             return ARCHIVE_FATAL;
         }
         source->buffer_start = source->position;
@@ -130,20 +132,20 @@ void support_builtin_filters(struct archive *a)
 {
     typedef int (*FilterSupport)(struct archive *);
     static const FilterSupport filters[] = {
-        archive_read_support_filter_gzip,  archive_read_support_filter_bzip2,
-        archive_read_support_filter_xz,    archive_read_support_filter_lzma,
-        archive_read_support_filter_lzip,  archive_read_support_filter_zstd,
-        archive_read_support_filter_lz4,   archive_read_support_filter_compress,
-        archive_read_support_filter_uu,    archive_read_support_filter_lzop,
-        archive_read_support_filter_grzip, archive_read_support_filter_lrzip,
+        libarchive().read_support_filter_gzip,  libarchive().read_support_filter_bzip2,
+        libarchive().read_support_filter_xz,    libarchive().read_support_filter_lzma,
+        libarchive().read_support_filter_lzip,  libarchive().read_support_filter_zstd,
+        libarchive().read_support_filter_lz4,   libarchive().read_support_filter_compress,
+        libarchive().read_support_filter_uu,    libarchive().read_support_filter_lzop,
+        libarchive().read_support_filter_grzip, libarchive().read_support_filter_lrzip,
     };
     static const unsigned builtin = [] {
         unsigned mask = 0;
         for (unsigned i = 0; i < sizeof filters / sizeof filters[0]; ++i) {
-            struct archive *probe = archive_read_new();
+            struct archive *probe = libarchive().read_new();
             if (probe != nullptr && filters[i](probe) == ARCHIVE_OK)
                 mask |= 1u << i;
-            archive_read_free(probe);
+            libarchive().read_free(probe);
         }
         return mask;
     }();
@@ -154,35 +156,44 @@ void support_builtin_filters(struct archive *a)
 
 } // namespace
 
+bool libarchive_ready()
+{
+    static std::once_flag reported;
+    if (libarchive_load())
+        return true;
+    std::call_once(reported, [] { journal("xadmaster.library: %s", libarchive_load_error()); });
+    return false;
+}
+
 // A reader of every archive format we accept over the source. Plain "raw"
 // and "empty" input is not an archive; nor is mtree, a text format whose
 // members are files of this machine named in the text.
 struct archive *open_reader(Source &source, const char *passphrase)
 {
-    struct archive *a = archive_read_new();
+    struct archive *a = libarchive().read_new();
     if (a == nullptr)
         return nullptr;
     support_builtin_filters(a);
-    archive_read_support_format_7zip(a);
-    archive_read_support_format_ar(a);
-    archive_read_support_format_cab(a);
-    archive_read_support_format_cpio(a);
-    archive_read_support_format_iso9660(a);
-    archive_read_support_format_lha(a);
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
-    archive_read_support_format_tar(a);
-    archive_read_support_format_zip(a); // seekable reader, streaming as fallback
+    libarchive().read_support_format_7zip(a);
+    libarchive().read_support_format_ar(a);
+    libarchive().read_support_format_cab(a);
+    libarchive().read_support_format_cpio(a);
+    libarchive().read_support_format_iso9660(a);
+    libarchive().read_support_format_lha(a);
+    libarchive().read_support_format_rar(a);
+    libarchive().read_support_format_rar5(a);
+    libarchive().read_support_format_tar(a);
+    libarchive().read_support_format_zip(a); // seekable reader, streaming as fallback
     if (passphrase != nullptr)
-        archive_read_add_passphrase(a, passphrase);
-    archive_read_set_read_callback(a, source_read);
-    archive_read_set_seek_callback(a, source_seek);
-    archive_read_set_skip_callback(a, source_skip);
-    archive_read_set_callback_data(a, &source);
+        libarchive().read_add_passphrase(a, passphrase);
+    libarchive().read_set_read_callback(a, source_read);
+    libarchive().read_set_seek_callback(a, source_seek);
+    libarchive().read_set_skip_callback(a, source_skip);
+    libarchive().read_set_callback_data(a, &source);
     source.reader = a;
-    if (archive_read_open1(a) != ARCHIVE_OK) {
+    if (libarchive().read_open1(a) != ARCHIVE_OK) {
         source.reader = nullptr;
-        archive_read_free(a);
+        libarchive().read_free(a);
         return nullptr;
     }
     return a;
@@ -193,20 +204,20 @@ uint64_t decompressed(const Source &source)
     if (source.reader == nullptr)
         return source.data_bytes;
     la_int64_t filtered =
-        archive_filter_count(source.reader) > 1 ? archive_filter_bytes(source.reader, 0) : 0;
+        libarchive().filter_count(source.reader) > 1 ? libarchive().filter_bytes(source.reader, 0) : 0;
     return source.data_bytes + static_cast<uint64_t>(filtered > 0 ? filtered : 0);
 }
 
 bool skipping_unpacks(struct archive *a, struct archive_entry *entry)
 {
-    switch (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) {
+    switch (libarchive().format(a) & ARCHIVE_FORMAT_BASE_MASK) {
     case ARCHIVE_FORMAT_7ZIP:
     case ARCHIVE_FORMAT_RAR:
     case ARCHIVE_FORMAT_RAR_V5:
     case ARCHIVE_FORMAT_CAB:
         return true;
     default:
-        return !archive_entry_size_is_set(entry);
+        return !libarchive().entry_size_is_set(entry);
     }
 }
 
@@ -216,7 +227,7 @@ uint64_t read_through(Source &source, struct archive *a)
     const void *block;
     size_t length;
     la_int64_t offset;
-    while (archive_read_data_block(a, &block, &length, &offset) == ARCHIVE_OK) {
+    while (libarchive().read_data_block(a, &block, &length, &offset) == ARCHIVE_OK) {
         source.data_bytes += length;
         uint64_t end = static_cast<uint64_t>(offset < 0 ? 0 : offset) + length;
         total = end > total ? end : total;
@@ -237,7 +248,7 @@ Descriptor::~Descriptor()
 Step next_header(struct archive *a, struct archive_entry **entry)
 {
     for (int retries = 0; retries < 16; ++retries) {
-        int status = archive_read_next_header(a, entry);
+        int status = libarchive().read_next_header(a, entry);
         if (status == ARCHIVE_OK || status == ARCHIVE_WARN)
             return Step::Header;
         if (status == ARCHIVE_EOF)
@@ -254,9 +265,9 @@ Step next_header(struct archive *a, struct archive_entry **entry)
 // that carry no data of their own are not.
 bool is_member(struct archive_entry *entry)
 {
-    if (archive_entry_filetype(entry) != AE_IFREG)
+    if (libarchive().entry_filetype(entry) != AE_IFREG)
         return false;
-    return archive_entry_hardlink(entry) == nullptr || archive_entry_size(entry) > 0;
+    return libarchive().entry_hardlink(entry) == nullptr || libarchive().entry_size(entry) > 0;
 }
 
 // Whether this thread converts in a UTF-8 locale now (see UTF8Names).
@@ -266,9 +277,9 @@ const char *member_name(struct archive_entry *entry)
 {
     // In a UTF-8 locale the locale's form is the UTF-8 form, had without a
     // conversion; elsewhere the UTF-8 form is asked for.
-    const char *name = in_utf8 ? archive_entry_pathname(entry) : archive_entry_pathname_utf8(entry);
+    const char *name = in_utf8 ? libarchive().entry_pathname(entry) : libarchive().entry_pathname_utf8(entry);
     if (name == nullptr)
-        name = in_utf8 ? archive_entry_pathname_utf8(entry) : archive_entry_pathname(entry);
+        name = in_utf8 ? libarchive().entry_pathname_utf8(entry) : libarchive().entry_pathname(entry);
     return name != nullptr ? name : "";
 }
 

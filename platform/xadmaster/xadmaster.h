@@ -15,6 +15,10 @@
 // passphrase gives XADERR_ENCRYPTED, one cut short XADERR_TRUNCATED and
 // damaged data XADERR_ILLEGALDATA.
 //
+// libarchive is loaded when a call first needs it (platform/internal/
+// libarchive.h): a zip listed from its central directory needs none. A call
+// that needs it when it cannot be loaded fails with XADERR_RESOURCE.
+//
 // The work of every call is bounded by the budgets in platform/limits.h; a
 // call that meets one fails with the XADERR_LIMIT_* code that names it.
 //
@@ -83,6 +87,7 @@ enum : LONG {
     XADERR_BADPARAMS = 4, // missing or contradicting tags
     XADERR_NOMEMORY = 5,
     XADERR_ILLEGALDATA = 6,  // damaged data
+    XADERR_RESOURCE = 7,     // a library it needs cannot be loaded
     XADERR_ENCRYPTED = 8,    // enciphered, and no or a wrong passphrase
     XADERR_FILEEXISTS = 9,   // the output file exists and XAD_OVERWRITE is off
     XADERR_SHORTBUFFER = 10, // the member is larger than XAD_OUTSIZE

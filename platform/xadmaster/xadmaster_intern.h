@@ -5,6 +5,7 @@
 //   listing.cpp     the listing of an archive, and the one remembered
 //   zip_listing.cpp a plain zip listed from its own records
 //   zip_view.cpp    reaching one zip member without walking those before it
+//   zip_direct.cpp  a plain zip member into memory with zlib
 //   zip_records.h   the zip records those two read, decoded into fields
 //   extract.cpp     a member into memory or into a file
 //   output.cpp      output files that appear whole or not at all
@@ -12,15 +13,13 @@
 #ifndef QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 #define QUILLPEEK_PLATFORM_XADMASTER_INTERN_H
 
-#include <archive.h>
-#include <archive_entry.h>
-
 #include <clocale>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/internal/libarchive.h"
 #include "platform/xadmaster/xadmaster.h"
 
 namespace platform::xad
@@ -56,13 +55,17 @@ struct Source {
 // Bytes the reader over source has unpacked so far.
 uint64_t decompressed(const Source &source);
 
+// Whether libarchive is loaded, loading it on the first call; the first
+// failure is journalled. Every path that reads with libarchive asks first.
+bool libarchive_ready();
+
 // A reader of every archive format we accept over the source; null when the
-// source is no archive we read.
+// source is no archive we read. Only once libarchive_ready().
 struct archive *open_reader(Source &source, const char *passphrase);
 
 // Owns a reader: freed on every path out of the scope that holds it.
 struct ReaderFree {
-    void operator()(struct archive *a) const { archive_read_free(a); }
+    void operator()(struct archive *a) const { libarchive().read_free(a); }
 };
 using Reader = std::unique_ptr<struct archive, ReaderFree>;
 
@@ -175,6 +178,13 @@ bool zip_member_view(int fd, int64_t size, const char *name, size_t occurrence, 
 // directory starting at directory_start; false when the file no longer
 // holds that record for name.
 bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const char *name, Source &source);
+
+// The member whose central record lies at central (named name, listed
+// with size listed) inflated or copied into memory with zlib; true only when
+// all of it came out, with the size and CRC-32 of its record, within room.
+// False for anything else: the member is then for libarchive to take.
+bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
+                          char *memory, size_t room);
 
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.

@@ -1,5 +1,6 @@
 // A plain zip listed from its own records gives exactly the listing that
-// libarchive's walk gives: same members, order, names, sizes and flags.
+// libarchive's walk gives: same members, order, names, sizes and flags; and
+// its members come out of it as libarchive gives them.
 #include <dirent.h>
 
 #include <string>
@@ -15,6 +16,8 @@ using testing_support::TempDir;
 
 namespace
 {
+
+bool expect_same_members(const std::string &path);
 
 class ZipListing : public PlatformTest
 {
@@ -53,7 +56,7 @@ class ZipListing : public PlatformTest
     TempDir dir;
 };
 
-TEST_F(ZipListing, EveryCorpusDocumentIsListedAsLibarchiveListsIt)
+TEST_F(ZipListing, EveryCorpusDocumentIsListedAndUnpackedAsLibarchiveDoesIt)
 {
     REQUIRE_REALCORPUS();
     int direct = 0, total = 0;
@@ -61,6 +64,7 @@ TEST_F(ZipListing, EveryCorpusDocumentIsListedAsLibarchiveListsIt)
         for (const std::string &path : documents(folder)) {
             bool taken;
             expect_same_listing(path, taken);
+            expect_same_members(path);
             direct += taken;
             ++total;
         }
@@ -106,6 +110,45 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
         expect_same_listing(path, taken);
         EXPECT_EQ(taken, c.plain) << c.name;
     }
+}
+
+// Every member into memory, with the direct path and through libarchive
+// alone: the same result and bytes. True when the direct path gave any.
+bool expect_same_members(const std::string &path)
+{
+    std::vector<std::string> taken[2];
+    long before = platform_xad_direct_zip_extractions();
+    for (bool on : {true, false}) {
+        platform_xad_direct_zip_listing(on);
+        platform_forget_archive_listings();
+        OpenArchive archive(path);
+        for (const Listed &m : archive.members()) {
+            std::string out;
+            LONG code = m.size <= (8u << 20) ? archive.to_memory(m.number, m.size, out) : -1;
+            taken[on].push_back(m.name + " " + std::to_string(code) + " " +
+                                std::to_string(std::hash<std::string>()(out)));
+        }
+    }
+    platform_xad_direct_zip_listing(true);
+    EXPECT_EQ(taken[true], taken[false]) << path;
+    return platform_xad_direct_zip_extractions() > before;
+}
+
+TEST_F(ZipListing, MembersComeOutWithoutLibarchiveAsLibarchiveGivesThem)
+{
+    std::string zip = dir.file("shapes.zip");
+    testing_support::write_archive(zip, "zip",
+                                   {regular("empty", ""), regular("noise", noise(300000, 7)),
+                                    regular("words", std::string(200000, 'w')), regular("x", "x")});
+    std::string damaged = testing_support::read_file(zip);
+    damaged[static_cast<size_t>(find_zip_headers(damaged, "words").local) + 40] ^= 0x55; // into its data
+    testing_support::write_file(dir.file("damaged.zip"), damaged);
+    std::string stored = dir.file("stored.zip");
+    testing_support::write_archive(stored, "zip-stored", {regular("a", noise(70000, 3)), regular("b", "b")});
+    for (const std::string &path : {zip, dir.file("damaged.zip"), stored})
+        EXPECT_TRUE(expect_same_members(path)) << path;
+    for (const std::string &path : documents(testing_support::corpus_dir()))
+        EXPECT_TRUE(expect_same_members(path)) << path;
 }
 
 } // namespace

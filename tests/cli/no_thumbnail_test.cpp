@@ -48,6 +48,47 @@ TEST(Documents, WithoutAThumbnailEachGetsOneLineNamingTheProblem)
     expect_message(dir.path(), "is a directory");
 }
 
+// libarchive is loaded only for a format other than a plain zip, or a zip
+// member neither stored nor deflated: without it a plain document is still
+// listed and shown, and otherwise the message names the library.
+TEST(Documents, WithoutLibarchiveAPlainZipIsStillShownAndTheMessageNamesTheLibrary)
+{
+    TempDir dir;
+    testing_support::write_file(dir.file("libarchive.so.13"), ""); // found first, and no library
+    testing_support::Member member;
+    member.name = "content.xml";
+    member.data = "<doc/>";
+    testing_support::write_archive(dir.file("bare.odt"), "zip", {member});
+    testing_support::write_archive(dir.file("bare.tar"), "tar", {member});
+    member.name = "Thumbnails/thumbnail.png";
+    testing_support::write_archive(dir.file("bzip2.odt"), "zip-stored", {member});
+    std::string bzip2 = testing_support::read_file(dir.file("bzip2.odt"));
+    for (const char *record : {"PK\3\4", "PK\1\2"}) // method 12 in both headers
+        bzip2[bzip2.find(record) + (record[2] == 3 ? 8 : 10)] = 12;
+    testing_support::write_file(dir.file("bzip2.odt"), bzip2);
+    struct Case {
+        std::string path, problem;
+    };
+    const Case cases[] = {
+        {testing_support::corpus_dir() + "/writer.odt", ""},
+        {dir.file("bare.odt"), "has no member whose name contains \"thumbnail.png\""},
+        {dir.file("bare.tar"), "cannot be read: libarchive.so.13 cannot be loaded"},
+        {dir.file("bzip2.odt"), "its thumbnail could not be extracted: libarchive.so.13 cannot be loaded"},
+    };
+    for (const Case &c : cases) {
+        ProcessOptions options;
+        options.env["LD_LIBRARY_PATH"] = dir.path();
+        options.env["QUILLPEEK_TRACE"] = dir.file("trace");
+        options.env["QUILLPEEK_CLOSE_WHEN_SHOWN"] = "1";
+        ProcessResult result = run_quillpeek({c.path}, options);
+        EXPECT_EQ(result.exit_code, c.problem.empty() ? 0 : 1) << c.path;
+        EXPECT_EQ(result.err, c.problem.empty() ? "" : "quillpeek: " + c.path + ": " + c.problem + "\n");
+    }
+    EXPECT_NE(testing_support::read_file(dir.file("trace"))
+                  .find("xadmaster.library: " + dir.file("libarchive.so.13")),
+              std::string::npos);
+}
+
 TEST(Documents, AnOfficeOpenXmlPackageShowsThePreviewItsRelationshipsName)
 {
     TempDir dir;

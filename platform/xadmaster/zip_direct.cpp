@@ -1,0 +1,117 @@
+// xadmaster.library: a plain zip member, stored or deflated, into memory
+// with zlib.
+//
+// Taking the thumbnail of a document listed from its own records needs
+// nothing of libarchive but its inflate, and loading libarchive brings in
+// the compression, XML and Unicode libraries behind it: a third of a
+// viewing run's resident size. zlib is in the process already (libspng uses
+// it). Only a member that comes out whole here is taken: its size and CRC-32
+// as its central record gives them. Anything else (another method, a record
+// that changed, damaged or short data) goes to libarchive, which gives the
+// call's result as it always has.
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "platform/control.h"
+#include "platform/limits.h"
+#include "platform/xadmaster/xadmaster_intern.h"
+#include "platform/xadmaster/zip_records.h"
+
+namespace platform::xad
+{
+
+namespace
+{
+
+std::atomic<long> direct_extractions{0};
+
+constexpr uint32_t method_stored = 0, method_deflated = 8;
+constexpr size_t chunk = 64 * 1024;
+
+// Where a member's data lies and what it must come out as.
+struct Stored {
+    uint32_t method, crc;
+    int64_t data_start;
+    uint64_t compressed, size;
+};
+
+// The member whose central record lies at central, named name and sized
+// listed, when it is plain enough to be taken here.
+bool locate(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed, Stored &m)
+{
+    std::string bytes;
+    size_t name_length = std::strlen(name);
+    if (central < directory_start || !read_exactly(fd, bytes, CentralRecord::size + name_length, central) ||
+        !Fields{bytes, 0}.signature("PK\1\2"))
+        return false;
+    CentralRecord c = decode_central({bytes, 0});
+    if (c.name_length != name_length || bytes.compare(CentralRecord::size, name_length, name) != 0 ||
+        (c.flags & (ZIP_ENCRYPTED | ZIP_STRONG_ENCRYPTION | ZIP_MASKED_HEADERS)) != 0 ||
+        (c.method != method_stored && c.method != method_deflated) || c.uncompressed_size != listed ||
+        c.compressed_size == 0xFFFFFFFFu || c.uncompressed_size == 0xFFFFFFFFu ||
+        (c.method == method_stored && c.compressed_size != c.uncompressed_size))
+        return false;
+    m = {c.method, uint32_t(Fields{bytes, 0}.le(16, 4)), 0, c.compressed_size, c.uncompressed_size};
+    if (!read_exactly(fd, bytes, LocalHeader::size, static_cast<int64_t>(c.local_offset)) ||
+        !Fields{bytes, 0}.signature("PK\3\4"))
+        return false;
+    LocalHeader local = decode_local({bytes, 0});
+    m.data_start = static_cast<int64_t>(c.local_offset + local.length());
+    return local.method == c.method && (local.flags & ZIP_ENCRYPTED) == 0 &&
+           m.data_start + static_cast<int64_t>(m.compressed) <= directory_start;
+}
+
+// The member's data inflated (or copied) into memory[0, m.size); false
+// unless it ends exactly there.
+bool unpack(int fd, const Stored &m, char *memory)
+{
+    z_stream z = {};
+    if (m.method == method_deflated && inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    z.next_out = reinterpret_cast<Bytef *>(memory);
+    z.avail_out = static_cast<uInt>(m.size);
+    std::string in;
+    int status = Z_OK;
+    for (uint64_t done = 0; done < m.compressed && status == Z_OK;) {
+        size_t length = static_cast<size_t>(std::min<uint64_t>(chunk, m.compressed - done));
+        if (!read_exactly(fd, in, length, m.data_start + static_cast<int64_t>(done)))
+            status = Z_ERRNO;
+        else if (m.method == method_stored)
+            std::memcpy(memory + done, in.data(), length);
+        else {
+            z.next_in = reinterpret_cast<Bytef *>(&in[0]);
+            z.avail_in = static_cast<uInt>(length);
+            status = inflate(&z, Z_NO_FLUSH);
+        }
+        done += length;
+    }
+    if (m.method == method_stored)
+        return status == Z_OK;
+    inflateEnd(&z);
+    return status == Z_STREAM_END && z.total_out == m.size;
+}
+
+} // namespace
+
+bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
+                          char *memory, size_t room)
+{
+    Stored m;
+    if (listed > room || listed > limits::archive_extract_unpacked || listed > UINT32_MAX ||
+        !locate(fd, directory_start, central, name, listed, m) || !unpack(fd, m, memory))
+        return false;
+    if (crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(m.size)) != m.crc)
+        return false;
+    ++direct_extractions;
+    return true;
+}
+
+} // namespace platform::xad
+
+long platform_xad_direct_zip_extractions()
+{
+    return platform::xad::direct_extractions;
+}
