@@ -123,14 +123,6 @@ std::vector<std::string> ExtractTest::call_names()
     return names;
 }
 
-Member file(const std::string &name, const std::string &data)
-{
-    Member member;
-    member.name = name;
-    member.data = data;
-    return member;
-}
-
 std::string member_data(const std::string &seed, size_t size)
 {
     std::string data;

@@ -55,8 +55,7 @@ class ExtractTest : public PlatformTest
     int archives_ = 0;
 };
 
-// A regular member.
-testing_support::Member file(const std::string &name, const std::string &data);
+using testing_support::regular;
 
 // Some bytes that differ from member to member.
 std::string member_data(const std::string &seed, size_t size = 300);
