@@ -83,6 +83,14 @@ std::vector<Listed> OpenArchive::members() const
     return result;
 }
 
+std::vector<std::string> OpenArchive::names() const
+{
+    std::vector<std::string> result;
+    for (const Listed &member : members())
+        result.push_back(member.name);
+    return result;
+}
+
 LONG OpenArchive::to_memory(uint32_t number, size_t room, std::string &out, size_t request)
 {
     const size_t guard = 64;

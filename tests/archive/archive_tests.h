@@ -57,6 +57,7 @@ class OpenArchive
 
     LONG info_result() const { return info_result_; }
     std::vector<Listed> members() const;
+    std::vector<std::string> names() const; // of the members, in listing order
     // Extracts into memory of room bytes (with guard bytes after it, checked).
     LONG to_memory(uint32_t number, size_t room, std::string &out, size_t request = SIZE_MAX);
     // The member's bytes extracted into room bytes, or "error N" when the

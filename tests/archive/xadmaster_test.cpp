@@ -73,12 +73,7 @@ TEST_F(XadMaster, ZipListingFollowsWritingOrder)
 {
     std::string path = dir.file("order.zip");
     write_archive(path, "zip", {regular("b", "1"), regular("a", "22"), regular("c/d", "333")});
-    OpenArchive archive(path);
-    std::vector<Listed> members = archive.members();
-    ASSERT_EQ(members.size(), 3u);
-    EXPECT_EQ(members[0].name, "b");
-    EXPECT_EQ(members[1].name, "a");
-    EXPECT_EQ(members[2].name, "c/d");
+    EXPECT_EQ(OpenArchive(path).names(), (std::vector<std::string>{"b", "a", "c/d"}));
 }
 
 TEST_F(XadMaster, DataDescriptorZipHasRealSizes)
@@ -251,17 +246,13 @@ TEST_F(XadMaster, RemembersAListingOnlyWhileTheFileIsUnchanged)
     write_archive(path, "zip", {regular("one", "1"), regular("two", "22")});
     age_file(path, 60);
     for (int round = 0; round < 2; ++round) {
-        OpenArchive archive(path);
-        ASSERT_EQ(archive.members().size(), 2u);
-        EXPECT_EQ(archive.members()[1].name, "two");
+        EXPECT_EQ(OpenArchive(path).names(), (std::vector<std::string>{"one", "two"}));
     }
     // Same size, same (old) modification time, new content: must be read anew.
     write_archive(path, "zip", {regular("uno", "1"), regular("two", "2")});
     age_file(path, 60);
     OpenArchive archive(path);
-    std::vector<Listed> members = archive.members();
-    ASSERT_EQ(members.size(), 2u);
-    EXPECT_EQ(members[0].name, "uno");
+    EXPECT_EQ(archive.names(), (std::vector<std::string>{"uno", "two"}));
     EXPECT_EQ(archive.extracted(2, 1), "2");
 }
 
@@ -281,8 +272,7 @@ TEST_F(XadMaster, ListingChainIsTheCallersOwnCopy)
     xadFreeInfo(ai);
     xadFreeObject(ai, TAG_DONE);
     CloseLibrary(xadMasterBase);
-    OpenArchive archive(path);
-    EXPECT_EQ(archive.members()[0].name, "name");
+    EXPECT_EQ(OpenArchive(path).names(), std::vector<std::string>{"name"});
 }
 
 } // namespace
@@ -298,8 +288,7 @@ TEST_F(XadMaster, MembersOfTheSameNameEachGiveTheirOwnData)
     std::string path = dir.file("twice.zip");
     write_archive(path, "zip", {regular("a", "first"), regular("b", "bee"), regular("a", "second")});
     OpenArchive archive(path);
-    std::vector<Listed> members = archive.members();
-    ASSERT_EQ(members.size(), 3u);
+    ASSERT_EQ(archive.names(), (std::vector<std::string>{"a", "b", "a"}));
     EXPECT_EQ(archive.extracted(3, 6), "second");
     EXPECT_EQ(archive.extracted(1, 5), "first");
 }
