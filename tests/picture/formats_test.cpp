@@ -15,16 +15,8 @@
 namespace
 {
 
-void *bytes_of(std::string &data)
-{
-    return data.empty() ? nullptr : &data[0];
-}
-
-uint32_t size_of(const std::string &data)
-{
-    return static_cast<uint32_t>(data.size());
-}
-
+using pictures::bytes_of;
+using pictures::size_of;
 // A PNG written from samples, with the colours a reader must see.
 struct KnownPng {
     pictures::PngRecipe recipe;
