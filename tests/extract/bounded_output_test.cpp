@@ -18,10 +18,6 @@
 #include "platform/control.h"
 #include "platform/limits.h"
 
-using testing_support::read_file;
-using testing_support::write_file;
-using Names = std::vector<std::string>;
-
 namespace
 {
 

@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 namespace fs = std::filesystem;
-using testing_support::Member;
 
 void ExtractTest::SetUp()
 {

@@ -11,11 +11,6 @@
 #include "archive/archive.h"
 #include "extract_fixture.h"
 
-using testing_support::Member;
-using testing_support::read_file;
-using testing_support::write_file;
-using Names = std::vector<std::string>;
-
 namespace
 {
 

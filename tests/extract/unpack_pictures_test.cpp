@@ -13,11 +13,6 @@
 #include "extract_fixture.h"
 #include "platform/control.h"
 
-using testing_support::Member;
-using testing_support::read_file;
-using testing_support::write_file;
-using Names = std::vector<std::string>;
-
 namespace
 {
 
