@@ -11,6 +11,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "flow/libraries.h"
@@ -148,72 +151,34 @@ void sdl_stretch_into(benchmark::State &state, int width, int height)
     state.SetItemsProcessed(state.iterations() * width * height);
 }
 
-void BM_Fill_3840x2160(benchmark::State &state)
+// Each draw at a 4K screen's size and at the window's smallest, named
+// BM_<draw>_<width>x<height>.
+void register_draws()
 {
-    fill_of(state, 3840, 2160);
+    struct Size {
+        int width, height;
+        benchmark::TimeUnit unit;
+    };
+    for (Size size : {Size{3840, 2160, benchmark::kMillisecond}, Size{100, 100, benchmark::kMicrosecond}}) {
+        int w = size.width, h = size.height;
+        const std::pair<const char *, std::function<void(benchmark::State &)>> draws[] = {
+            {"Fill", [=](benchmark::State &state) { fill_of(state, w, h); }},
+            {"Render", [=](benchmark::State &state) { render_into(state, w, h, viewer.opaque); }},
+            {"Redraw", [=](benchmark::State &state) { redraw_into(state, w, h); }},
+            {"RenderTranslucent",
+             [=](benchmark::State &state) { render_into(state, w, h, viewer.translucent); }},
+            {"PixmanBilinear",
+             [=](benchmark::State &state) { pixman_into(state, w, h, viewer.opaque, false); }},
+            {"PixmanBilinearTranslucent",
+             [=](benchmark::State &state) { pixman_into(state, w, h, viewer.translucent, true); }},
+            {"SdlStretchLinear", [=](benchmark::State &state) { sdl_stretch_into(state, w, h); }},
+        };
+        for (const auto &[draw, run] : draws) {
+            std::string name = "BM_" + std::string(draw) + "_" + std::to_string(w) + "x" + std::to_string(h);
+            benchmark::RegisterBenchmark(name.c_str(), run)->Unit(size.unit);
+        }
+    }
 }
-void BM_Render_3840x2160(benchmark::State &state)
-{
-    render_into(state, 3840, 2160, viewer.opaque);
-}
-void BM_Redraw_3840x2160(benchmark::State &state)
-{
-    redraw_into(state, 3840, 2160);
-}
-void BM_RenderTranslucent_3840x2160(benchmark::State &state)
-{
-    render_into(state, 3840, 2160, viewer.translucent);
-}
-void BM_PixmanBilinear_3840x2160(benchmark::State &state)
-{
-    pixman_into(state, 3840, 2160, viewer.opaque, false);
-}
-void BM_PixmanBilinearTranslucent_3840x2160(benchmark::State &state)
-{
-    pixman_into(state, 3840, 2160, viewer.translucent, true);
-}
-void BM_SdlStretchLinear_3840x2160(benchmark::State &state)
-{
-    sdl_stretch_into(state, 3840, 2160);
-}
-void BM_Fill_100x100(benchmark::State &state)
-{
-    fill_of(state, 100, 100);
-}
-void BM_Render_100x100(benchmark::State &state)
-{
-    render_into(state, 100, 100, viewer.opaque);
-}
-void BM_Redraw_100x100(benchmark::State &state)
-{
-    redraw_into(state, 100, 100);
-}
-void BM_RenderTranslucent_100x100(benchmark::State &state)
-{
-    render_into(state, 100, 100, viewer.translucent);
-}
-void BM_PixmanBilinear_100x100(benchmark::State &state)
-{
-    pixman_into(state, 100, 100, viewer.opaque, false);
-}
-void BM_SdlStretchLinear_100x100(benchmark::State &state)
-{
-    sdl_stretch_into(state, 100, 100);
-}
-
-BENCHMARK(BM_Fill_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Render_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Redraw_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderTranslucent_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PixmanBilinear_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PixmanBilinearTranslucent_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SdlStretchLinear_3840x2160)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Fill_100x100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Render_100x100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Redraw_100x100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RenderTranslucent_100x100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PixmanBilinear_100x100)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_SdlStretchLinear_100x100)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
@@ -232,6 +197,7 @@ int main(int argc, char **argv)
                                    IDCMP_NEWSIZE, TAG_DONE);
     if (viewer.window == nullptr)
         return 1;
+    register_draws();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -11,29 +11,6 @@
 namespace archive_tests
 {
 
-Member regular(const std::string &name, const std::string &data)
-{
-    Member member;
-    member.name = name;
-    member.data = data;
-    return member;
-}
-
-Member directory(const std::string &name)
-{
-    Member member = regular(name, "");
-    member.kind = Member::Directory;
-    return member;
-}
-
-Member symlink_to(const std::string &name, const std::string &target)
-{
-    Member member = regular(name, "");
-    member.kind = Member::Symlink;
-    member.link_target = target;
-    return member;
-}
-
 void age_file(const std::string &path, int seconds)
 {
     struct timespec times[2];
@@ -106,6 +83,14 @@ std::vector<Listed> OpenArchive::members() const
     return result;
 }
 
+std::vector<std::string> OpenArchive::names() const
+{
+    std::vector<std::string> result;
+    for (const Listed &member : members())
+        result.push_back(member.name);
+    return result;
+}
+
 LONG OpenArchive::to_memory(uint32_t number, size_t room, std::string &out, size_t request)
 {
     const size_t guard = 64;
@@ -117,6 +102,13 @@ LONG OpenArchive::to_memory(uint32_t number, size_t room, std::string &out, size
         EXPECT_EQ(memory[i], '\x5A') << "written past the room at " << i;
     out.assign(memory.data(), room);
     return code;
+}
+
+std::string OpenArchive::extracted(uint32_t number, size_t room)
+{
+    std::string out;
+    LONG code = to_memory(number, room, out);
+    return code == XADERR_OK ? out : "error " + std::to_string(code);
 }
 
 LONG OpenArchive::to_file(uint32_t number, const std::string &name, bool overwrite)

@@ -15,10 +15,9 @@ namespace archive_tests
 
 using testing_support::Member;
 
-// Members to write.
-Member regular(const std::string &name, const std::string &data);
-Member directory(const std::string &name);
-Member symlink_to(const std::string &name, const std::string &target);
+using testing_support::directory;
+using testing_support::regular;
+using testing_support::symlink_to;
 
 // Bytes that do not compress, reproducible from the seed.
 using testkit::noise;
@@ -58,8 +57,12 @@ class OpenArchive
 
     LONG info_result() const { return info_result_; }
     std::vector<Listed> members() const;
+    std::vector<std::string> names() const; // of the members, in listing order
     // Extracts into memory of room bytes (with guard bytes after it, checked).
     LONG to_memory(uint32_t number, size_t room, std::string &out, size_t request = SIZE_MAX);
+    // The member's bytes extracted into room bytes, or "error N" when the
+    // extraction gives error code N.
+    std::string extracted(uint32_t number, size_t room);
     LONG to_file(uint32_t number, const std::string &name, bool overwrite);
 
   private:

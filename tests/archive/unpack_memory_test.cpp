@@ -181,96 +181,131 @@ TEST_F(Unpacker, DataDescriptorAndOtherFormatsWork)
     free_block(block);
 }
 
-// The journal of each row of the failure table.
+// The failure table of both routines. Each row: the document and the test
+// control that makes the row's step fail, the journal each routine leaves
+// ("{path}" standing for the document) and what each returns.
 
-TEST_F(Unpacker, JournalOfASuccessfulCall)
+enum class Document { thumbnail, encrypted, missing };
+enum class Block { none, member, zeros };
+
+struct JournalRow {
+    const char *name;
+    Document document;
+    uint32_t member_size;
+    bool library_missing;
+    long allocations; // successes before allocations fail; -1: never
+    std::vector<std::string> unpacker;
+    Block block;
+    const char *problem; // XAD_file_problem where no block came
+    std::vector<std::string> grosse;
+    uint32_t size;
+};
+
+const std::string open_xad = "OpenLibrary xadmaster.library 0", close_xad = "CloseLibrary xadmaster.library";
+const std::vector<std::string> no_library = {open_xad + " -> NULL"};
+const std::vector<std::string> no_object = {open_xad, "xadAllocObjectA 1 -> NULL", close_xad};
+const std::vector<std::string> not_read = {open_xad, "xadAllocObjectA 1",
+                                           "xadGetInfoA {path} -> " + std::to_string(XADERR_INPUT),
+                                           "xadFreeObjectA", close_xad};
+
+// A listed archive's journal, with these calls between the listing and its release.
+std::vector<std::string> listed(const std::vector<std::string> &between = {})
 {
-    std::string path = dir.file("doc.zip");
-    write_archive(path, "zip", {regular("x", "y"), regular("Thumbnails/thumbnail.png", noise(1000))});
-    clear_journal();
+    std::vector<std::string> lines = {open_xad, "xadAllocObjectA 1", "xadGetInfoA {path}"};
+    lines.insert(lines.end(), between.begin(), between.end());
+    lines.insert(lines.end(), {"xadFreeInfo", "xadFreeObjectA", close_xad});
+    return lines;
+}
+
+const std::string encrypted = "xadFileUnArcA 2 memory 100 -> " + std::to_string(XADERR_ENCRYPTED);
+const char *const no_memory = "there is not enough memory for its thumbnail member";
+
+const JournalRow journal_rows[] = {
+    {"Nothing", Document::thumbnail, 1000, false, -1,
+     listed({"AllocVec 4000 0x10000", "xadFileUnArcA 2 memory 1000"}), Block::member, nullptr, listed(),
+     1000},
+    {"TheLibrary", Document::thumbnail, 10, true, -1, no_library, Block::none,
+     "xadmaster.library cannot be opened", no_library, 0},
+    {"TheArchiveInfo", Document::thumbnail, 10, false, 0, no_object, Block::none,
+     "there is not enough memory to list it", no_object, 0},
+    {"TheArchive", Document::missing, 10, false, -1, not_read, Block::none, "No such file or directory",
+     not_read, 0},
+    // Two allocations succeed: the archive info and the listing.
+    {"TheBlock", Document::thumbnail, 10, false, 2, listed({"AllocVec 40 0x10000 -> NULL"}), Block::none,
+     no_memory, listed(), 10},
+    {"TheExtraction", Document::encrypted, 100, false, -1, listed({"AllocVec 400 0x10000", encrypted}),
+     Block::zeros, nullptr, listed(), 100},
+};
+
+void PrintTo(const JournalRow &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
+class UnpackerJournal : public Unpacker, public testing::WithParamInterface<JournalRow>
+{
+  protected:
+    void SetUp() override
+    {
+        Unpacker::SetUp();
+        const JournalRow &row = GetParam();
+        path = dir.file(row.document == Document::missing ? "missing.odt" : "doc.zip");
+        std::vector<Member> members = {regular("x", "y"),
+                                       regular("Thumbnails/thumbnail.png", noise(row.member_size))};
+        for (Member &m : members)
+            m.passphrase = row.document == Document::encrypted ? "hidden" : "";
+        if (row.document != Document::missing)
+            write_archive(path, "zip", members);
+        member = members.back().data;
+        clear_journal();
+    }
+
+    // Arms the row's test control, fresh for each call.
+    void arm()
+    {
+        platform_set_library_missing("xadmaster.library", GetParam().library_missing);
+        platform_fail_allocations_after(GetParam().allocations);
+    }
+
+    std::vector<std::string> expected(std::vector<std::string> lines) const
+    {
+        for (std::string &line : lines)
+            if (size_t at = line.find("{path}"); at != std::string::npos)
+                line.replace(at, 6, path);
+        return lines;
+    }
+
+    std::string path, member;
+};
+
+TEST_P(UnpackerJournal, OfXadFileUnpacker)
+{
+    const JournalRow &row = GetParam();
+    arm();
     void *block = XAD_file_unpacker(path.c_str(), "thumbnail.png");
-    EXPECT_EQ(xad_calls(), (std::vector<std::string>{"OpenLibrary xadmaster.library 0", "xadAllocObjectA 1",
-                                                     "xadGetInfoA " + path, "AllocVec 4000 0x10000",
-                                                     "xadFileUnArcA 2 memory 1000", "xadFreeInfo",
-                                                     "xadFreeObjectA", "CloseLibrary xadmaster.library"}));
-    clear_journal();
-    EXPECT_EQ(XAD_file_grosse(path.c_str(), "thumbnail.png"), 1000u);
-    EXPECT_EQ(xad_calls(), (std::vector<std::string>{"OpenLibrary xadmaster.library 0", "xadAllocObjectA 1",
-                                                     "xadGetInfoA " + path, "xadFreeInfo", "xadFreeObjectA",
-                                                     "CloseLibrary xadmaster.library"}));
+    EXPECT_EQ(xad_calls(), expected(row.unpacker));
+    std::string bytes = row.block == Block::member ? member : std::string(row.member_size, '\0');
+    if (row.block == Block::none)
+        EXPECT_EQ(block, nullptr);
+    else
+        EXPECT_EQ(block_bytes(block, row.member_size), bytes + std::string(3 * row.member_size, '\0'));
     free_block(block);
+    if (row.problem != nullptr) {
+        arm();
+        EXPECT_STREQ(XAD_file_problem(path.c_str(), "thumbnail.png"), row.problem);
+    }
 }
 
-TEST_F(Unpacker, JournalWhenTheLibraryIsMissing)
+TEST_P(UnpackerJournal, OfXadFileGrosse)
 {
-    platform_set_library_missing("xadmaster.library", true);
-    EXPECT_EQ(XAD_file_unpacker("/any", "thumbnail.png"), nullptr);
-    EXPECT_EQ(XAD_file_grosse("/any", "thumbnail.png"), 0u);
-    EXPECT_EQ(xad_calls(), (std::vector<std::string>(2, "OpenLibrary xadmaster.library 0 -> NULL")));
+    const JournalRow &row = GetParam();
+    arm();
+    EXPECT_EQ(XAD_file_grosse(path.c_str(), "thumbnail.png"), row.size);
+    EXPECT_EQ(xad_calls(), expected(row.grosse));
 }
 
-TEST_F(Unpacker, JournalWhenNoArchiveInfoCanBeHad)
-{
-    std::string path = dir.file("doc.zip");
-    write_archive(path, "zip", {regular("thumbnail.png", "x")});
-    clear_journal();
-    platform_fail_allocations_after(0);
-    EXPECT_EQ(XAD_file_unpacker(path.c_str(), "thumbnail.png"), nullptr);
-    EXPECT_EQ(XAD_file_grosse(path.c_str(), "thumbnail.png"), 0u);
-    std::vector<std::string> once = {"OpenLibrary xadmaster.library 0", "xadAllocObjectA 1 -> NULL",
-                                     "CloseLibrary xadmaster.library"};
-    std::vector<std::string> twice = once;
-    twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(xad_calls(), twice);
-}
-
-TEST_F(Unpacker, JournalWhenTheArchiveCannotBeRead)
-{
-    std::string path = dir.file("missing.odt");
-    EXPECT_EQ(XAD_file_unpacker(path.c_str(), "thumbnail.png"), nullptr);
-    std::vector<std::string> seen = xad_calls();
-    ASSERT_EQ(seen.size(), 5u);
-    EXPECT_EQ(seen[0], "OpenLibrary xadmaster.library 0");
-    EXPECT_EQ(seen[1], "xadAllocObjectA 1");
-    EXPECT_EQ(seen[2].rfind("xadGetInfoA " + path + " -> ", 0), 0u) << seen[2];
-    EXPECT_EQ(seen[3], "xadFreeObjectA");
-    EXPECT_EQ(seen[4], "CloseLibrary xadmaster.library");
-}
-
-TEST_F(Unpacker, JournalWhenTheBlockCannotBeHad)
-{
-    std::string path = dir.file("doc.zip");
-    write_archive(path, "zip", {regular("Thumbnails/thumbnail.png", noise(10))});
-    clear_journal();
-    platform_fail_allocations_after(2); // the archive info and the listing
-    EXPECT_EQ(XAD_file_unpacker(path.c_str(), "thumbnail.png"), nullptr);
-    EXPECT_EQ(xad_calls(),
-              (std::vector<std::string>{"OpenLibrary xadmaster.library 0", "xadAllocObjectA 1",
-                                        "xadGetInfoA " + path, "AllocVec 40 0x10000 -> NULL", "xadFreeInfo",
-                                        "xadFreeObjectA", "CloseLibrary xadmaster.library"}));
-    platform_fail_allocations_after(-1);
-    EXPECT_STREQ(XAD_file_problem(path.c_str(), "thumbnail.png"),
-                 "there is not enough memory for its thumbnail member");
-}
-
-TEST_F(Unpacker, JournalWhenTheExtractionFails)
-{
-    std::string path = dir.file("secret.zip");
-    Member secret = regular("Thumbnails/thumbnail.png", noise(100));
-    secret.passphrase = "hidden";
-    write_archive(path, "zip", {secret});
-    clear_journal();
-    void *block = XAD_file_unpacker(path.c_str(), "thumbnail.png");
-    EXPECT_EQ(XAD_file_grosse(path.c_str(), "thumbnail.png"), 100u);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block_bytes(block, 100), std::string(400, '\0'));
-    std::vector<std::string> seen = xad_calls();
-    ASSERT_GE(seen.size(), 8u);
-    EXPECT_EQ(seen[4], "xadFileUnArcA 1 memory 100 -> " + std::to_string(XADERR_ENCRYPTED));
-    EXPECT_EQ(std::vector<std::string>(seen.begin() + 5, seen.begin() + 8),
-              (std::vector<std::string>{"xadFreeInfo", "xadFreeObjectA", "CloseLibrary xadmaster.library"}));
-    free_block(block);
-}
+INSTANTIATE_TEST_SUITE_P(WhenFails, UnpackerJournal, testing::ValuesIn(journal_rows),
+                         [](const testing::TestParamInfo<JournalRow> &info) { return info.param.name; });
 
 TEST_F(Unpacker, NoMatchReadsNoEmptyRow)
 {

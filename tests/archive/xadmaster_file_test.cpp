@@ -95,25 +95,29 @@ TEST_F(XadMasterFiles, WritesTheMemberAndNothingElse)
     EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
 }
 
-TEST_F(XadMasterFiles, ExistingFileIsReplacedOnlyWithOverwrite)
+// A file at the target is replaced only with overwriting asked for and by a
+// member that comes out whole; a damaged member leaves no partial file.
+TEST_F(XadMasterFiles, AFileAtTheTargetIsReplacedOnlyByAWholeMemberWithOverwrite)
 {
-    write_file(temp() + "/x.png", "old");
+    const struct {
+        uint32_t member;
+        const char *name;
+        bool overwrite;
+        LONG code;
+        bool replaced;
+    } cases[] = {
+        {1, "x.png", false, XADERR_FILEEXISTS, false},
+        {1, "x.png", true, XADERR_OK, true},
+        {2, "x.png", true, XADERR_ILLEGALDATA, false},
+        {2, "new.png", true, XADERR_ILLEGALDATA, false},
+    };
     OpenArchive opened(archive);
-    EXPECT_EQ(opened.to_file(1, "t:temp/x.png", false), XADERR_FILEEXISTS);
-    EXPECT_EQ(read_file(temp() + "/x.png"), "old");
-    EXPECT_EQ(opened.to_file(1, "t:temp/x.png", true), XADERR_OK);
-    EXPECT_EQ(read_file(temp() + "/x.png"), good);
-    EXPECT_EQ(entries(temp()), std::set<std::string>{"x.png"});
-}
-
-TEST_F(XadMasterFiles, DamagedMemberLeavesTheOldFileAndNoPartialFile)
-{
-    write_file(temp() + "/bad.png", "the good old picture");
-    OpenArchive opened(archive);
-    EXPECT_NE(opened.to_file(2, "t:temp/bad.png", true), XADERR_OK);
-    EXPECT_EQ(read_file(temp() + "/bad.png"), "the good old picture");
-    EXPECT_NE(opened.to_file(2, "t:temp/new.png", true), XADERR_OK);
-    EXPECT_EQ(entries(temp()), std::set<std::string>{"bad.png"});
+    for (const auto &c : cases) {
+        write_file(temp() + "/x.png", "old");
+        EXPECT_EQ(opened.to_file(c.member, std::string("t:temp/") + c.name, c.overwrite), c.code) << c.name;
+        EXPECT_EQ(read_file(temp() + "/x.png"), c.replaced ? good : "old") << c.member << " " << c.name;
+        EXPECT_EQ(entries(temp()), std::set<std::string>{"x.png"}) << c.member << " " << c.name;
+    }
 }
 
 TEST_F(XadMasterFiles, LinkAtTheTargetIsNeitherFollowedNorReplaced)

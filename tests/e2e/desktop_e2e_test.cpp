@@ -40,15 +40,14 @@ std::string quoted_for_shell(const std::string &text)
     return "'" + text + "'"; // the tests' own paths hold no quote
 }
 
-class DesktopStart : public ::testing::Test
+class DesktopStart : public XServerTest
 {
   protected:
     void SetUp() override
     {
-        if (!xvfb_installed())
-            GTEST_SKIP() << "Xvfb is missing: install xvfb (scripts/setup.sh lists it)";
-        server_ = std::make_unique<Server>();
-        ASSERT_FALSE(server_->display().empty());
+        XServerTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ASSERT_EQ(testing_support::install_into(dir_.file("root")).exit_code, 0);
         testing_support::Member content;
         content.name = "content.xml";
@@ -57,7 +56,6 @@ class DesktopStart : public ::testing::Test
     }
     std::string document() const { return dir_.file("no thumbnail.odt"); }
     std::string trace() const { return dir_.file("trace"); }
-    std::string display() const { return server_->display(); }
 
     // The command line of the installed entry's Exec key for the document.
     std::string exec_line() const
@@ -84,7 +82,6 @@ class DesktopStart : public ::testing::Test
 
   private:
     TempDir dir_;
-    std::unique_ptr<Server> server_;
 };
 
 TEST_F(DesktopStart, FromTheEntryTheMessageIsShownUntilItsWindowIsClosed)

@@ -88,33 +88,23 @@ std::vector<std::string> lines_of(const std::string &text)
     return lines;
 }
 
-class ViewerOnX : public ::testing::Test
+class ViewerOnX : public XServerTest
 {
   protected:
-    void SetUp() override
-    {
-        if (!xvfb_installed())
-            GTEST_SKIP() << "Xvfb is not installed";
-        server_ = std::make_unique<Server>();
-        ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
-    }
-
     // The program on the server, tracing to the test's folder.
     std::unique_ptr<Background> start(const std::string &document)
     {
         return std::make_unique<Background>(
             std::vector<std::string>{testing_support::binary_path(), document},
-            std::map<std::string, std::string>{{"DISPLAY", server_->display()},
+            std::map<std::string, std::string>{{"DISPLAY", display()},
                                                {"SDL_VIDEODRIVER", "x11"},
                                                {"QUILLPEEK_TRACE", trace()},
                                                {"QUILLPEEK_CLOSE_WHEN_SHOWN", ""}},
             folder_.file("quillpeek"));
     }
     std::string trace() const { return folder_.file("trace"); }
-    const std::string &display() const { return server_->display(); }
 
     testing_support::TempDir folder_;
-    std::unique_ptr<Server> server_;
 };
 
 TEST_F(ViewerOnX, ShowsTheThumbnailRedrawsItScaledAfterAResizeAndEndsOnAClose)

@@ -19,7 +19,6 @@
 
 #include "support.h"
 
-
 namespace x_session
 {
 
@@ -125,6 +124,14 @@ std::string member_of(const std::string &document, const std::string &name)
 bool xvfb_installed()
 {
     return access("/usr/bin/Xvfb", X_OK) == 0;
+}
+
+void XServerTest::SetUp()
+{
+    if (!xvfb_installed())
+        GTEST_SKIP() << "Xvfb is missing: install xvfb (scripts/setup.sh lists it)";
+    server_ = std::make_unique<Server>();
+    ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
 }
 
 Server::Server()

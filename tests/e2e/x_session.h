@@ -4,11 +4,13 @@
 #ifndef QUILLPEEK_TESTS_X_SESSION_H
 #define QUILLPEEK_TESTS_X_SESSION_H
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,17 @@ class Server
   private:
     pid_t pid_ = -1;
     std::string display_;
+};
+
+// A test with an Xvfb server of its own, skipped where Xvfb is not installed.
+class XServerTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override;
+    const std::string &display() const { return server_->display(); }
+
+  private:
+    std::unique_ptr<Server> server_;
 };
 
 // A program running in the background; killed with the object if it has

@@ -18,17 +18,13 @@
 #include "platform/control.h"
 #include "platform/limits.h"
 
-using testing_support::read_file;
-using testing_support::write_file;
-using Names = std::vector<std::string>;
-
 namespace
 {
 
 TEST_F(ExtractTest, AMemberLargerThanTheFileCapIsNotWritten)
 {
     std::string big(platform::limits::archive_file_member + 1, '\0');
-    std::string path = archive({file("big.png", big), file("small.png", "small")});
+    std::string path = archive({regular("big.png", big), regular("small.png", "small")});
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 1);
     EXPECT_EQ(temp_listing(), (Names{"small.png"}));
 }
@@ -36,7 +32,7 @@ TEST_F(ExtractTest, AMemberLargerThanTheFileCapIsNotWritten)
 TEST_F(ExtractTest, AKilledExtractionLeavesNothingPartial)
 {
     const size_t size = 48u << 20;
-    std::string path = archive({file("big.png", member_data("big", size))});
+    std::string path = archive({regular("big.png", member_data("big", size))});
     for (int delay_us : {0, 2000, 10000, 30000, 80000, 200000}) {
         std::filesystem::remove_all(temp_dir());
         pid_t child = fork();
@@ -65,7 +61,7 @@ TEST_F(ExtractTest, WithoutUnnamedFilesADeadWritersTemporaryIsCleanedUp)
     struct timeval old[2] = {{1700000000, 0}, {1700000000, 0}};
     utimes(temp_file(".xad-0123456789ab.part").c_str(), old);
     write_file(temp_file(".xad-ba9876543210.part"), "a live writer's"); // just written: kept
-    std::string path = archive({file("x.png", "picture")});
+    std::string path = archive({regular("x.png", "picture")});
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 1);
     platform_xad_named_temporaries(false);
     EXPECT_EQ(temp_listing(), (Names{".xad-ba9876543210.part", "x.png"}));
@@ -76,7 +72,7 @@ TEST_F(ExtractTest, NamesThatAreNotAsciiAreWrittenAsStored)
 {
     std::string path = root() + "/names.zip";
     testing_support::write_archive_utf8(path, "zip",
-                                        {file("Bilder-\xc3\xa4/\xc3\xa9t\xc3\xa9.png", "summer")});
+                                        {regular("Bilder-\xc3\xa4/\xc3\xa9t\xc3\xa9.png", "summer")});
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 1);
     EXPECT_EQ(temp_listing(), (Names{"\xc3\xa9t\xc3\xa9.png"}));
     EXPECT_EQ(read_file(temp_file("\xc3\xa9t\xc3\xa9.png")), "summer");

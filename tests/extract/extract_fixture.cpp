@@ -9,7 +9,6 @@
 #include <stdexcept>
 
 namespace fs = std::filesystem;
-using testing_support::Member;
 
 void ExtractTest::SetUp()
 {
@@ -121,14 +120,6 @@ std::vector<std::string> ExtractTest::call_names()
                 "FilePart", "xadFileUnArcA", "xadFreeInfo", "xadFreeObjectA"}))
         names.push_back(line.substr(0, line.find(' ')));
     return names;
-}
-
-Member file(const std::string &name, const std::string &data)
-{
-    Member member;
-    member.name = name;
-    member.data = data;
-    return member;
 }
 
 std::string member_data(const std::string &seed, size_t size)

@@ -55,8 +55,12 @@ class ExtractTest : public PlatformTest
     int archives_ = 0;
 };
 
-// A regular member.
-testing_support::Member file(const std::string &name, const std::string &data);
+// The names the extraction tests use everywhere.
+using testing_support::Member;
+using testing_support::read_file;
+using testing_support::regular;
+using testing_support::write_file;
+using Names = std::vector<std::string>;
 
 // Some bytes that differ from member to member.
 std::string member_data(const std::string &seed, size_t size = 300);

@@ -11,11 +11,6 @@
 #include "archive/archive.h"
 #include "extract_fixture.h"
 
-using testing_support::Member;
-using testing_support::read_file;
-using testing_support::write_file;
-using Names = std::vector<std::string>;
-
 namespace
 {
 
@@ -23,7 +18,7 @@ TEST_F(ExtractTest, StepsOutOfTheFolderAreDropped)
 {
     std::string outside = root() + "/t/x.png";
     std::string absolute = root() + "/abs/y.png";
-    std::string path = archive({file("../../x.png", "up"), file(absolute, "abs")});
+    std::string path = archive({regular("../../x.png", "up"), regular(absolute, "abs")});
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 1);
     EXPECT_EQ(temp_listing(), (Names{"x.png", "y.png"}));
     EXPECT_EQ(read_file(temp_file("x.png")), "up");
@@ -38,12 +33,12 @@ TEST_F(ExtractTest, DamagedMemberLeavesTheFileThatWasThere)
     std::string good = member_data("good", 4000);
     write_file(temp_file("x.png"), good);
     // All of the member comes out before its checksum shows the damage.
-    std::string path = archive_damaged_at_end({file("x.png", member_data("damaged", 200000))}, "x.png");
+    std::string path = archive_damaged_at_end({regular("x.png", member_data("damaged", 200000))}, "x.png");
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 0);
     EXPECT_EQ(read_file(temp_file("x.png")), good);
     EXPECT_EQ(temp_listing(), Names{"x.png"});
 
-    path = archive_damaged_at_start({file("x.png", member_data("damaged", 200000))}, {"x.png"});
+    path = archive_damaged_at_start({regular("x.png", member_data("damaged", 200000))}, {"x.png"});
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 0);
     EXPECT_EQ(read_file(temp_file("x.png")), good);
     EXPECT_EQ(temp_listing(), Names{"x.png"});
@@ -51,7 +46,7 @@ TEST_F(ExtractTest, DamagedMemberLeavesTheFileThatWasThere)
 
 TEST_F(ExtractTest, DamagedMemberLeavesNoPartialFile)
 {
-    std::string path = archive_damaged_at_end({file("x.png", member_data("damaged", 200000))}, "x.png");
+    std::string path = archive_damaged_at_end({regular("x.png", member_data("damaged", 200000))}, "x.png");
     EXPECT_EQ(XAD_picture_unpacker(path.c_str()), 0);
     EXPECT_EQ(temp_listing(), Names{});
 }

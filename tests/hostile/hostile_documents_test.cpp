@@ -19,18 +19,10 @@
 namespace
 {
 
-using testing_support::Member;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::TempDir;
+using namespace testing_support;
 
-#if defined(__SANITIZE_ADDRESS__)
-const long ceiling_kib = 600 * 1024; // the sanitizers' shadow memory and quarantine
-const double cpu_limit_seconds = 15;
-#else
-const long ceiling_kib = 128 * 1024;
-const double cpu_limit_seconds = 5;
-#endif
+const long ceiling_kib = testing_support::memory_ceiling_kib(128 * 1024);
+const double cpu_limit_seconds = testing_support::sanitized ? 15 : 5;
 
 // Runs the program on a document; a window that opens is closed by the
 // platform once it has been shown.
@@ -104,14 +96,6 @@ void claim_sizes(std::string &zip, uint32_t compressed, uint32_t uncompressed)
     }
 }
 
-Member file(const std::string &name, const std::string &data)
-{
-    Member member;
-    member.name = name;
-    member.data = data;
-    return member;
-}
-
 std::string thumbnail()
 {
     return testing_support::encode_png(40, 30, testing_support::test_pattern(40, 30));
@@ -132,8 +116,9 @@ class HostileDocuments : public ::testing::Test
 
 TEST_F(HostileDocuments, AThumbnailThatInflatesFarBeyondWhatItsHeaderSaysIsCutAtItsSize)
 {
-    std::string path = document(
-        "bomb.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail() + std::string(512u << 20, '\0'))});
+    std::string path =
+        document("bomb.odt", "zip",
+                 {regular("Thumbnails/thumbnail.png", thumbnail() + std::string(512u << 20, '\0'))});
     std::string zip = testing_support::read_file(path);
     std::string only_png = thumbnail();
     // Both headers now claim the picture's own size; the data inflates to 512 MiB more.
@@ -153,23 +138,25 @@ TEST_F(HostileDocuments, AThumbnailThatInflatesFarBeyondWhatItsHeaderSaysIsCutAt
 
 TEST_F(HostileDocuments, AThumbnailLargerThanTheMemberLimitIsRefusedUnread)
 {
-    std::string path = document(
-        "huge.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail() + std::string(300u << 20, '\0'))});
+    std::string path =
+        document("huge.odt", "zip",
+                 {regular("Thumbnails/thumbnail.png", thumbnail() + std::string(300u << 20, '\0'))});
     expect_message(view(path), path, "larger than");
 }
 
 TEST_F(HostileDocuments, APictureClaimingHugeDimensionsIsRefusedFromItsHeader)
 {
     for (auto size : {std::pair<uint32_t, uint32_t>{60000, 60000}, {16384, 1}, {1, 65536}, {8192, 8192}}) {
-        std::string path = document(
-            "claims.odt", "zip", {file("Thumbnails/thumbnail.png", png_claiming(size.first, size.second))});
+        std::string path =
+            document("claims.odt", "zip",
+                     {regular("Thumbnails/thumbnail.png", png_claiming(size.first, size.second))});
         expect_message(view(path), path, "thumbnail");
     }
 }
 
 TEST_F(HostileDocuments, HeadersThatLieAboutSizesNeverOverrunTheBlock)
 {
-    std::string path = document("lies.odt", "zip-stored", {file("Thumbnails/thumbnail.png", thumbnail())});
+    std::string path = document("lies.odt", "zip-stored", {regular("Thumbnails/thumbnail.png", thumbnail())});
     std::string zip = testing_support::read_file(path);
     for (uint32_t claimed : {1u, 100u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         std::string lying = zip;
@@ -201,8 +188,8 @@ TEST_F(HostileDocuments, AnArchiveOfAHundredThousandMembersStillShowsItsThumbnai
 {
     std::vector<Member> members;
     for (int i = 0; i < 100000; ++i)
-        members.push_back(file("m/" + std::to_string(i), "x"));
-    members.push_back(file("Thumbnails/thumbnail.png", thumbnail()));
+        members.push_back(regular("m/" + std::to_string(i), "x"));
+    members.push_back(regular("Thumbnails/thumbnail.png", thumbnail()));
     expect_shown(view(document("many.odt", "zip", members)));
 }
 
@@ -211,9 +198,9 @@ TEST_F(HostileDocuments, NamesOfSixtyFourKibibytesAreHandled)
     std::string long_name(65000, 'n');
     std::string path =
         document("names.odt", "zip",
-                 {file(long_name, "x"), file(long_name + "/Thumbnails/thumbnail.png", thumbnail())});
+                 {regular(long_name, "x"), regular(long_name + "/Thumbnails/thumbnail.png", thumbnail())});
     expect_shown(view(path));
-    std::string without = document("names-without.odt", "zip", {file(long_name, "x")});
+    std::string without = document("names-without.odt", "zip", {regular(long_name, "x")});
     expect_message(view(without), without, "thumbnail.png");
 }
 
@@ -222,12 +209,12 @@ TEST_F(HostileDocuments, ThumbnailsThatAreNotPngPicturesAreShownOrNamed)
     std::string gif =
         "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
         "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
-    std::string gif_path = document("gif.odt", "zip", {file("Thumbnails/thumbnail.png", gif)});
+    std::string gif_path = document("gif.odt", "zip", {regular("Thumbnails/thumbnail.png", gif)});
     expect_message(view(gif_path), gif_path, "thumbnail");
     std::string text_path =
-        document("text.odt", "zip", {file("Thumbnails/thumbnail.png", "just some text\n")});
+        document("text.odt", "zip", {regular("Thumbnails/thumbnail.png", "just some text\n")});
     expect_message(view(text_path), text_path, "thumbnail");
-    std::string empty_path = document("empty.odt", "zip", {file("Thumbnails/thumbnail.png", "")});
+    std::string empty_path = document("empty.odt", "zip", {regular("Thumbnails/thumbnail.png", "")});
     expect_message(view(empty_path), empty_path, "thumbnail");
 }
 
@@ -239,7 +226,7 @@ TEST_F(HostileDocuments, PathsThatAreNoDocumentNameTheProblem)
     std::string text = dir.file("notes.txt");
     testing_support::write_file(text, "not an archive\n");
     expect_message(view(text), text, "archive");
-    std::string locked = document("locked.odt", "zip", {file("Thumbnails/thumbnail.png", thumbnail())});
+    std::string locked = document("locked.odt", "zip", {regular("Thumbnails/thumbnail.png", thumbnail())});
     chmod(locked.c_str(), 0);
     chmod(dir.path().c_str(), 0755);
     ProcessResult result = view(locked, geteuid() == 0);
@@ -422,7 +409,7 @@ std::string zip64_declaring_many()
 {
     TempDir scratch;
     testing_support::write_archive(scratch.file("z.zip"), "zip",
-                                   {file("Thumbnails/thumbnail.png", thumbnail())});
+                                   {regular("Thumbnails/thumbnail.png", thumbnail())});
     std::string zip = testing_support::read_file(scratch.file("z.zip"));
     size_t end = zip.rfind("PK\x05\x06");
     std::string eocd = zip.substr(end), tail;

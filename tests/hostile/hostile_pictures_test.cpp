@@ -15,11 +15,7 @@ namespace
 
 using testing_support::ProcessResult;
 
-#if defined(__SANITIZE_ADDRESS__)
-const bool budgets_apply = false; // the sanitizers' own time and shadow memory
-#else
-const bool budgets_apply = true;
-#endif
+const bool budgets_apply = !testing_support::sanitized;
 
 std::string big_endian16(size_t value)
 {

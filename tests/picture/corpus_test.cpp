@@ -13,21 +13,12 @@
 #include "platform_fixture.h"
 #include "pictures.h"
 #include "support.h"
-#include "support.h"
 
 namespace
 {
 
-void *bytes_of(std::string &data)
-{
-    return data.empty() ? nullptr : &data[0];
-}
-
-uint32_t size_of(const std::string &data)
-{
-    return static_cast<uint32_t>(data.size());
-}
-
+using pictures::bytes_of;
+using pictures::size_of;
 std::vector<std::string> split_tabs(const std::string &line)
 {
     std::vector<std::string> fields;

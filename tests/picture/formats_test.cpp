@@ -15,16 +15,8 @@
 namespace
 {
 
-void *bytes_of(std::string &data)
-{
-    return data.empty() ? nullptr : &data[0];
-}
-
-uint32_t size_of(const std::string &data)
-{
-    return static_cast<uint32_t>(data.size());
-}
-
+using pictures::bytes_of;
+using pictures::size_of;
 // A PNG written from samples, with the colours a reader must see.
 struct KnownPng {
     pictures::PngRecipe recipe;
@@ -161,6 +153,25 @@ class FormatTest : public PlatformTest
     }
     static uint32_t block_of(uint32_t x, uint32_t y) { return (y / 16) * 4 + x / 16; }
 
+    // The 64 x 48 blocks as samples for the JPEG encoder: the green byte as
+    // grey (1 channel), red, green and blue (3), or those and 255 (4).
+    static std::string block_samples(const std::vector<uint32_t> &colours, int channels)
+    {
+        std::string samples;
+        for (uint32_t y = 0; y < 48; ++y)
+            for (uint32_t x = 0; x < 64; ++x) {
+                uint32_t colour = colours[block_of(x, y)];
+                if (channels == 1)
+                    samples += static_cast<char>(colour >> 8);
+                else
+                    samples += {static_cast<char>(colour >> 16), static_cast<char>(colour >> 8),
+                                static_cast<char>(colour)};
+                if (channels == 4)
+                    samples += '\xFF';
+            }
+        return samples;
+    }
+
     // Checks the centre of every block against its colour.
     void expect_blocks(const std::vector<uint32_t> &pixels, const std::vector<uint32_t> &colours,
                        int tolerance)
@@ -206,15 +217,7 @@ TEST_F(FormatTest, EveryPngColourTypeAndBitDepthGivesItsColours)
 TEST_F(FormatTest, JpegBaselineProgressiveAndGreyGiveOpaqueColours)
 {
     std::vector<uint32_t> colours = block_colours();
-    std::string rgb, grey;
-    for (uint32_t y = 0; y < 48; ++y)
-        for (uint32_t x = 0; x < 64; ++x) {
-            uint32_t colour = colours[block_of(x, y)];
-            rgb += static_cast<char>(colour >> 16);
-            rgb += static_cast<char>(colour >> 8);
-            rgb += static_cast<char>(colour);
-            grey += static_cast<char>(colour >> 8); // the green byte as grey
-        }
+    std::string rgb = block_samples(colours, 3), grey = block_samples(colours, 1);
     for (bool progressive : {false, true}) {
         SCOPED_TRACE(progressive ? "progressive" : "baseline");
         expect_blocks(decode(pictures::encode_jpeg(64, 48, 3, rgb, progressive), 64, 48), colours, 6);
@@ -232,16 +235,7 @@ TEST_F(FormatTest, JpegCmykFollowsTheAdobeConvention)
     // Written with an Adobe marker, the samples count as inverted: 255 is
     // no ink. The colour is then C x K, M x K, Y x K.
     std::vector<uint32_t> colours = block_colours();
-    std::string cmyk;
-    for (uint32_t y = 0; y < 48; ++y)
-        for (uint32_t x = 0; x < 64; ++x) {
-            uint32_t colour = colours[block_of(x, y)];
-            cmyk += static_cast<char>(colour >> 16);
-            cmyk += static_cast<char>(colour >> 8);
-            cmyk += static_cast<char>(colour);
-            cmyk += '\xFF';
-        }
-    std::string jpeg = pictures::encode_jpeg(64, 48, 4, cmyk, false);
+    std::string jpeg = pictures::encode_jpeg(64, 48, 4, block_samples(colours, 4), false);
     expect_blocks(decode(jpeg, 64, 48), colours, 6);
 }
 

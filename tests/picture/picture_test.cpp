@@ -16,18 +16,10 @@
 namespace
 {
 
+using pictures::bytes_of;
+using pictures::size_of;
 using testing_support::encode_png;
 using testing_support::test_pattern;
-
-void *bytes_of(std::string &data)
-{
-    return data.empty() ? nullptr : &data[0];
-}
-
-uint32_t size_of(const std::string &data)
-{
-    return static_cast<uint32_t>(data.size());
-}
 
 class PictureTest : public PlatformTest
 {

@@ -28,6 +28,16 @@ std::string big_endian(uint32_t value)
 
 } // namespace
 
+void *bytes_of(std::string &data)
+{
+    return data.empty() ? nullptr : &data[0];
+}
+
+uint32_t size_of(const std::string &data)
+{
+    return static_cast<uint32_t>(data.size());
+}
+
 std::string png_chunk(const std::string &type, const std::string &data)
 {
     return big_endian(static_cast<uint32_t>(data.size())) + type + data +

@@ -17,6 +17,10 @@ using testkit::encode_jpeg;
 using testkit::encode_png;
 using testkit::PngRecipe;
 
+// A file's bytes as DTLoad takes them: the block (null for none) and its size.
+void *bytes_of(std::string &data);
+uint32_t size_of(const std::string &data);
+
 // A PNG chunk with its length and CRC.
 std::string png_chunk(const std::string &type, const std::string &data);
 // A PNG whose header claims width x height, with a few bytes of image data.

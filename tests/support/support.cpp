@@ -307,6 +307,29 @@ void set_format(struct archive *a, const std::string &format, bool streamed)
 
 } // namespace
 
+Member regular(const std::string &name, const std::string &data)
+{
+    Member member;
+    member.name = name;
+    member.data = data;
+    return member;
+}
+
+Member directory(const std::string &name)
+{
+    Member member = regular(name, "");
+    member.kind = Member::Directory;
+    return member;
+}
+
+Member symlink_to(const std::string &name, const std::string &target)
+{
+    Member member = regular(name, "");
+    member.kind = Member::Symlink;
+    member.link_target = target;
+    return member;
+}
+
 void write_archive(const std::string &path, const std::string &format, const std::vector<Member> &members,
                    bool streamed)
 {

@@ -43,6 +43,19 @@ class TempDir
     std::string path_;
 };
 
+// The sanitizer build, whose shadow memory, quarantine and slower code need
+// more room and time than the budgets a plain build is held to.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+// A child's memory ceiling: kib in a plain build, 600 MiB under the sanitizers.
+constexpr long memory_ceiling_kib(long kib)
+{
+    return sanitized ? 600 * 1024 : kib;
+}
+
 // What a child process did.
 struct ProcessResult {
     int exit_code = -1; // -1 when it was killed by a signal
@@ -87,6 +100,11 @@ struct Member {
     std::string link_target;
     std::string passphrase; // enciphered (zip) when set
 };
+
+// Members to write.
+Member regular(const std::string &name, const std::string &data);
+Member directory(const std::string &name);
+Member symlink_to(const std::string &name, const std::string &target);
 
 // Writes an archive with libarchive. format: "zip", "zip-stored", "7z",
 // "tar", "tar.gz", "tar.xz", "cpio", "iso"; for zip, data descriptors when

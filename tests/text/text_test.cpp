@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "flow/libraries.h"
 #include "platform/control.h"
@@ -43,50 +45,32 @@ class TextTest : public PlatformTest
     std::vector<std::string> allocations() { return calls({"AllocVec"}); }
 };
 
-TEST_F(TextTest, SplitPicksEachFieldInTurn)
+TEST_F(TextTest, SplitGivesTheFieldOfTheIndex)
 {
-    EXPECT_EQ(split("a;b;c", 0, ";"), "a");
-    EXPECT_EQ(split("a;b;c", 1, ";"), "b");
-    EXPECT_EQ(split("a;b;c", 2, ";"), "c");
-    EXPECT_EQ(split("alpha;beta;gamma", 1, ";"), "beta");
-    // A later, shorter field leaves nothing of an earlier, longer one.
-    EXPECT_EQ(split("longfield;x", 1, ";"), "x");
-}
-
-TEST_F(TextTest, SplitGivesEmptyFieldsAtEdgesAndBetweenSeparators)
-{
-    EXPECT_EQ(split("a;;c", 1, ";"), "");
-    EXPECT_EQ(split("a;;c", 2, ";"), "c");
-    EXPECT_EQ(split(";a", 0, ";"), "");
-    EXPECT_EQ(split(";a", 1, ";"), "a");
-    EXPECT_EQ(split("a;", 1, ";"), "");
-    EXPECT_EQ(split("a;", 0, ";"), "a");
-}
-
-TEST_F(TextTest, SplitOutsideTheFieldsGivesEmptyTextNotNull)
-{
-    EXPECT_EQ(split("a;b;c", 3, ";"), "");
-    EXPECT_EQ(split("a;b;c", -1, ";"), "");
-    EXPECT_EQ(split("a;b;c", INT32_MIN, ";"), "");
-    EXPECT_EQ(split("a;b;c", INT32_MAX, ";"), "");
-}
-
-TEST_F(TextTest, SplitUsesOnlyTheFirstByteOfTheSeparator)
-{
-    EXPECT_EQ(split("a,b;c,d", 0, ";,"), "a,b");
-    EXPECT_EQ(split("a,b;c,d", 1, ";,"), "c,d");
-}
-
-TEST_F(TextTest, SplitAtTheZeroByteKeepsTheWholeTextAsFieldZero)
-{
-    EXPECT_EQ(split("a;b", 0, ""), "a;b");
-    EXPECT_EQ(split("a;b", 1, ""), "");
-}
-
-TEST_F(TextTest, SplitComparesBytesUnsignedAndCaseSensitively)
-{
-    EXPECT_EQ(split("x\xe9y\xe9z", 1, "\xe9"), "y");
-    EXPECT_EQ(split("aXbxc", 1, "x"), "c");
+    const struct {
+        const char *text, *separator;
+        std::vector<std::pair<int32_t, const char *>> fields; // index, field
+    } cases[] = {
+        // An index outside the fields gives an empty text, not null.
+        {"a;b;c", ";", {{0, "a"}, {1, "b"}, {2, "c"}, {3, ""}, {-1, ""}, {INT32_MIN, ""}, {INT32_MAX, ""}}},
+        {"alpha;beta;gamma", ";", {{1, "beta"}}},
+        {"longfield;x", ";", {{1, "x"}}}, // nothing left of an earlier, longer field
+        // Empty fields at the edges and between separators.
+        {"a;;c", ";", {{1, ""}, {2, "c"}}},
+        {";a", ";", {{0, ""}, {1, "a"}}},
+        {"a;", ";", {{1, ""}, {0, "a"}}},
+        // Only the separator's first byte counts; at the zero byte the whole
+        // text is field 0.
+        {"a,b;c,d", ";,", {{0, "a,b"}, {1, "c,d"}}},
+        {"a;b", "", {{0, "a;b"}, {1, ""}}},
+        // Bytes compared unsigned and case-sensitively.
+        {"x\xe9y\xe9z", "\xe9", {{1, "y"}}},
+        {"aXbxc", "x", {{1, "c"}}},
+    };
+    for (const auto &c : cases)
+        for (auto [index, field] : c.fields)
+            EXPECT_EQ(split(c.text, index, c.separator), field)
+                << c.text << " " << index << " " << c.separator;
 }
 
 TEST_F(TextTest, ResultBlockIsOneByteLongerThanTheText)
@@ -115,13 +99,26 @@ TEST_F(TextTest, InputsAreLeftUntouched)
     EXPECT_STREQ(separator, ";");
 }
 
-TEST_F(TextTest, ChangeReplacesEveryOccurrence)
+TEST_F(TextTest, ChangeReplacesEveryOccurrenceOfTheFirstByte)
 {
-    EXPECT_EQ(change("a.b.c", ".", "/"), "a/b/c");
-    EXPECT_EQ(change("...", ".", "x"), "xxx");
-    EXPECT_EQ(change("A.a", "a", "b"), "A.b");
-    EXPECT_EQ(change("\xff-\xff", "\xff", "+"), "+-+");
-    EXPECT_EQ(change("a.b", ".!", "/?"), "a/b");
+    const struct {
+        const char *from, *to;
+        std::vector<std::pair<const char *, const char *>> texts; // text, changed
+    } cases[] = {
+        {".", "/", {{"a.b.c", "a/b/c"}}},
+        {".", "x", {{"...", "xxx"}}},
+        {"a", "b", {{"A.a", "A.b"}}},
+        {"\xff", "+", {{"\xff-\xff", "+-+"}}},
+        {".!", "/?", {{"a.b", "a/b"}}},
+        // To the zero byte: the copy ends at the first occurrence.
+        {".", "", {{"a.b", "a"}, {"a.b.c", "a"}, {".a", ""}}},
+        // From the zero byte: nothing is replaced.
+        {"", "x", {{"a.b", "a.b"}, {"", ""}}},
+        {"", "", {{"ab", "ab"}}},
+    };
+    for (const auto &c : cases)
+        for (auto [text, changed] : c.texts)
+            EXPECT_EQ(change(text, c.from, c.to), changed) << text << " " << c.from << " " << c.to;
 }
 
 TEST_F(TextTest, ChangeOfAnAbsentCharacterGivesACopyInANewBlock)
@@ -131,20 +128,6 @@ TEST_F(TextTest, ChangeOfAnAbsentCharacterGivesACopyInANewBlock)
     ASSERT_NE(copy, nullptr);
     EXPECT_NE(copy, text);
     EXPECT_EQ(take(copy), "abc");
-}
-
-TEST_F(TextTest, ChangeToTheZeroByteEndsTheCopyAtTheFirstOccurrence)
-{
-    EXPECT_EQ(change("a.b", ".", ""), "a");
-    EXPECT_EQ(change("a.b.c", ".", ""), "a");
-    EXPECT_EQ(change(".a", ".", ""), "");
-}
-
-TEST_F(TextTest, ChangeFromTheZeroByteReplacesNothing)
-{
-    EXPECT_EQ(change("a.b", "", "x"), "a.b");
-    EXPECT_EQ(change("", "", "x"), "");
-    EXPECT_EQ(change("ab", "", ""), "ab");
 }
 
 TEST_F(TextTest, NoMemoryGivesNull)

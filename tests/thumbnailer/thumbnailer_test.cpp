@@ -20,16 +20,9 @@
 namespace
 {
 
-using testing_support::Member;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::TempDir;
+using namespace testing_support;
 
-#if defined(__SANITIZE_ADDRESS__)
-const long ceiling_kib = 600 * 1024; // the sanitizers' shadow memory and quarantine
-#else
-const long ceiling_kib = 64 * 1024;
-#endif
+const long ceiling_kib = testing_support::memory_ceiling_kib(64 * 1024);
 
 struct Png {
     uint32_t width = 0, height = 0;
@@ -63,22 +56,14 @@ std::string encode_jpeg(uint32_t width, uint32_t height, uint8_t r, uint8_t g, u
     return testkit::encode_jpeg(width, height, 3, samples, false);
 }
 
-Member file(const std::string &name, const std::string &data)
-{
-    Member member;
-    member.name = name;
-    member.data = data;
-    return member;
-}
-
 // A root relationships part naming target as the package's preview.
 Member rels_naming(const std::string &target)
 {
-    return file("_rels/.rels",
-                "<?xml version=\"1.0\"?>\n<Relationships xmlns=\"http://schemas.openxmlformats.org/"
-                "package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
-                "openxmlformats.org/package/2006/relationships/metadata/thumbnail\" Target=\"" +
-                    target + "\"/></Relationships>");
+    return regular("_rels/.rels",
+                   "<?xml version=\"1.0\"?>\n<Relationships xmlns=\"http://schemas.openxmlformats.org/"
+                   "package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
+                   "openxmlformats.org/package/2006/relationships/metadata/thumbnail\" Target=\"" +
+                       target + "\"/></Relationships>");
 }
 
 std::string picture_png(uint32_t width, uint32_t height, std::vector<uint32_t> argb = {})
@@ -175,8 +160,8 @@ TEST_F(Thumbnailer, ShrinkingKeepsTranslucentColoursAsTheyAre)
 {
     Png tinted =
         thumbnail(document("translucent.odt",
-                           {file("Thumbnails/thumbnail.png",
-                                 picture_png(300, 300, std::vector<uint32_t>(300 * 300, 0x80C04020u)))}),
+                           {regular("Thumbnails/thumbnail.png",
+                                    picture_png(300, 300, std::vector<uint32_t>(300 * 300, 0x80C04020u)))}),
                   100);
     ASSERT_EQ(tinted.rgba.size(), 100u * 100 * 4);
     for (size_t i = 0; i < tinted.rgba.size(); i += 4) {
@@ -193,7 +178,7 @@ TEST_F(Thumbnailer, ShrinkingAveragesStripesRatherThanDroppingThem)
     for (size_t i = 0; i < stripes.size(); ++i)
         stripes[i] = i % 2 == 0 ? 0xFF000000u : 0xFFFFFFFFu;
     Png grey = thumbnail(
-        document("stripes.odt", {file("Thumbnails/thumbnail.png", picture_png(300, 300, stripes))}), 100);
+        document("stripes.odt", {regular("Thumbnails/thumbnail.png", picture_png(300, 300, stripes))}), 100);
     ASSERT_EQ(grey.rgba.size(), 100u * 100 * 4);
     // Three columns to a pixel: one or two of them white, never none or all.
     double sum = 0;
@@ -209,9 +194,9 @@ TEST_F(Thumbnailer, OfficeOpenXmlPackagesGiveThePreviewTheirRelationshipsName)
 {
     std::string jpeg = encode_jpeg(256, 192, 200, 30, 30);
     for (const char *target : {"docProps/thumbnail.jpeg", "/docProps/thumbnail.jpeg"}) {
-        Png png =
-            thumbnail(document("preview.docx", {file("[Content_Types].xml", "<Types/>"), rels_naming(target),
-                                                file("docProps/thumbnail.jpeg", jpeg)}));
+        Png png = thumbnail(
+            document("preview.docx", {regular("[Content_Types].xml", "<Types/>"), rels_naming(target),
+                                      regular("docProps/thumbnail.jpeg", jpeg)}));
         EXPECT_EQ(std::tie(png.width, png.height), std::make_tuple(128u, 96u)) << target;
         ASSERT_FALSE(png.rgba.empty());
         EXPECT_NEAR(png.rgba[0], 200, 8);
@@ -236,19 +221,21 @@ TEST_F(Thumbnailer, DocumentsWithoutAPictureEndWithOneMessageAndNoOutput)
         {in.path(), "directory"},
         {in.file("notes.txt"), "archive"},
         {in.file("cut.odt"), ""},
-        {document("none.odt", {file("content.xml", "<x/>")}), "thumbnail.png"},
-        {document("text.odt", {file("Thumbnails/thumbnail.png", "just some text\n")}), "thumbnail"},
-        {document("claims.odt", {file("Thumbnails/thumbnail.png", claims)}), "too large"},
-        {document("huge.odt", {file("Thumbnails/thumbnail.png", claims + std::string(300u << 20, '\0'))}),
+        {document("none.odt", {regular("content.xml", "<x/>")}), "thumbnail.png"},
+        {document("text.odt", {regular("Thumbnails/thumbnail.png", "just some text\n")}), "thumbnail"},
+        {document("claims.odt", {regular("Thumbnails/thumbnail.png", claims)}), "too large"},
+        {document("huge.odt", {regular("Thumbnails/thumbnail.png", claims + std::string(300u << 20, '\0'))}),
          "larger than"},
-        {document("wmf.xlsx", {rels_naming("docProps/thumbnail.wmf"), file("docProps/thumbnail.wmf", wmf)}),
+        {document("wmf.xlsx",
+                  {rels_naming("docProps/thumbnail.wmf"), regular("docProps/thumbnail.wmf", wmf)}),
          metafile},
-        {document("emf.docx", {rels_naming("docProps/thumbnail.emf"), file("docProps/thumbnail.emf", emf)}),
+        {document("emf.docx",
+                  {rels_naming("docProps/thumbnail.emf"), regular("docProps/thumbnail.emf", emf)}),
          metafile},
-        {document("named.xlsx", {rels_naming("docProps/t.wmf"), file("docProps/t.wmf", "garbage")}),
+        {document("named.xlsx", {rels_naming("docProps/t.wmf"), regular("docProps/t.wmf", "garbage")}),
          metafile},
         {document("dangling.pptx", {rels_naming("docProps/thumbnail.jpeg")}), "docProps/thumbnail.jpeg"},
-        {document("plain.docx", {file("_rels/.rels", "<Relationships/>")}), "thumbnail.png"},
+        {document("plain.docx", {regular("_rels/.rels", "<Relationships/>")}), "thumbnail.png"},
     };
     for (const auto &[path, words] : cases)
         expect_refused(run({"-s", "128", path, output}), path, words);
@@ -259,7 +246,7 @@ TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefuse
     std::string picture = picture_png(40, 30);
     for (uint32_t extra : {512u << 20, 0u}) {
         std::string path =
-            document("bomb.odt", {file("Thumbnails/thumbnail.png", picture + std::string(extra, '\0'))});
+            document("bomb.odt", {regular("Thumbnails/thumbnail.png", picture + std::string(extra, '\0'))});
         for (uint32_t claimed : {static_cast<uint32_t>(picture.size()), 100u, 0xFFFFFFFFu}) {
             std::string zip = testing_support::read_file(path);
             claim_size(zip, claimed);
@@ -330,7 +317,7 @@ TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
     ASSERT_EQ(installed.exit_code, 0) << installed.err;
     std::string docx =
         document("preview.docx", {rels_naming("docProps/thumbnail.jpeg"),
-                                  file("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
+                                  regular("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
     for (const auto &[path, mime, size] :
          {std::make_tuple(testing_support::corpus_dir() + "/writer.odt",
                           std::string("application/vnd.oasis.opendocument.text"), std::string("91x128")),

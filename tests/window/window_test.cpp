@@ -19,6 +19,22 @@ namespace
 
 const uint32_t white = 0xFFFFFF; // pen 2 of the default screen
 
+// The pattern with transparent columns at the left and half-transparent rows
+// at the top, where the pen-2 fill shows beneath.
+Picture translucent_picture(uint32_t width, uint32_t height)
+{
+    std::vector<uint32_t> argb = pattern_picture(width, height).argb;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t &pixel = argb[y * width + x];
+            if (x < 10)
+                pixel &= 0x00FFFFFFu;
+            else if (y < 10)
+                pixel = (pixel & 0x00FFFFFFu) | 0x80000000u;
+        }
+    return make_picture(width, height, argb);
+}
+
 class WindowOpenTest : public PlatformTest
 {
   protected:
@@ -37,7 +53,7 @@ class WindowOpenTest : public PlatformTest
     size_t seen_ = 0;
 };
 
-TEST_F(WindowOpenTest, OpensThePictureOneToOneAndClosesOnRequest)
+TEST_F(WindowOpenTest, OpensThePictureOneToOne)
 {
     Picture picture = pattern_picture(120, 160);
     std::vector<std::string> opening;
@@ -69,24 +85,11 @@ TEST_F(WindowOpenTest, OpensThePictureOneToOneAndClosesOnRequest)
                                         "ObtainBestPenA 0xff000000 0x00000000 0x0a000000 -> 5",
                                         "ObtainBestPenA 0xff000000 0x0ff00000 0x0aff0000 -> 6", "SetRast 2",
                                         "SetAPen 4", "ScalePixelArray 120x160 -> 120x160", "WaitPort"}));
-    EXPECT_EQ(window_calls(),
-              (std::vector<std::string>{"IDCMP CLOSEWINDOW", "GetMsg", "ReplyMsg", "GetMsg -> none",
-                                        "CloseWindow", "CloseLibrary intuition.library"}));
-    EXPECT_EQ(script.waits(), 1u);
 }
 
 TEST_F(WindowOpenTest, EachResizeGivesOneFillAndOneScaledDrawAtTheNewSize)
 {
-    // Transparent and half-transparent pixels show the pen-2 fill beneath.
-    std::vector<uint32_t> argb = pattern_picture(90, 70).argb;
-    for (uint32_t y = 0; y < 70; ++y)
-        for (uint32_t x = 0; x < 90; ++x) {
-            if (x < 10)
-                argb[y * 90 + x] &= 0x00FFFFFFu;
-            else if (y < 10)
-                argb[y * 90 + x] = (argb[y * 90 + x] & 0x00FFFFFFu) | 0x80000000u;
-        }
-    Picture picture = make_picture(90, 70, argb);
+    Picture picture = translucent_picture(90, 70);
     struct Size {
         int width, height;
     };
@@ -117,61 +120,6 @@ TEST_F(WindowOpenTest, EachResizeGivesOneFillAndOneScaledDrawAtTheNewSize)
             << size;
         EXPECT_EQ(differences[i], "") << size;
     }
-}
-
-TEST_F(WindowOpenTest, ABatchWithCloseThenResizeDrawsTheResizeAndRepliesBothBeforeClosing)
-{
-    Picture picture = pattern_picture(64, 48);
-    Script script({[&](struct Window *window) {
-        window_calls();
-        push_window_event(window, SDL_WINDOWEVENT_CLOSE);
-        SDL_SetWindowSize(host_window(window), 200, 150);
-    }});
-    EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
-    EXPECT_EQ(window_calls(),
-              (std::vector<std::string>{"IDCMP CLOSEWINDOW", "IDCMP NEWSIZE 200x150", "GetMsg", "ReplyMsg",
-                                        "GetMsg", "SetRast 2", "ScalePixelArray 64x48 -> 200x150", "ReplyMsg",
-                                        "GetMsg -> none", "CloseWindow", "CloseLibrary intuition.library"}));
-    EXPECT_EQ(script.waits(), 1u);
-}
-
-TEST_F(WindowOpenTest, KeysMouseAndExposuresAreRepliedAndChangeNothing)
-{
-    Picture picture = pattern_picture(110, 105);
-    std::vector<std::string> during;
-    std::string difference = "not checked";
-    Script script({[&](struct Window *window) {
-                       window_calls();
-                       push_key(window, SDLK_a, SDL_SCANCODE_A, true);
-                       push_key(window, SDLK_a, SDL_SCANCODE_A, false);
-                       push_key(window, SDLK_F1, SDL_SCANCODE_F1, true);
-                       push_key(window, SDLK_F1, SDL_SCANCODE_F1, false);
-                       push_mouse_motion(window, 5, 6);
-                       push_mouse_button(window, SDL_BUTTON_LEFT, true, 7, 8);
-                       push_mouse_button(window, SDL_BUTTON_LEFT, false, 7, 8);
-                       push_mouse_button(window, SDL_BUTTON_RIGHT, true, 9, 10);
-                       push_mouse_button(window, SDL_BUTTON_RIGHT, false, 9, 10);
-                       push_window_event(window, SDL_WINDOWEVENT_EXPOSED);
-                   },
-                   [&](struct Window *window) {
-                       during = window_calls();
-                       difference = first_difference(window, picture, white);
-                       push_window_event(window, SDL_WINDOWEVENT_CLOSE);
-                   }});
-    EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
-    std::vector<std::string> expected = {"IDCMP VANILLAKEY 0x61 0 0",    "IDCMP RAWKEY 0x50 0 0",
-                                         "IDCMP RAWKEY 0xd0 0 0",        "IDCMP MOUSEMOVE 5 6",
-                                         "IDCMP MOUSEBUTTONS 0x68 7 8",  "IDCMP MOUSEBUTTONS 0xe8 7 8",
-                                         "IDCMP MOUSEBUTTONS 0x69 9 10", "IDCMP MOUSEBUTTONS 0xe9 9 10"};
-    for (int message = 0; message < 8; ++message) {
-        expected.push_back("GetMsg");
-        expected.push_back("ReplyMsg");
-    }
-    expected.push_back("GetMsg -> none");
-    expected.push_back("WaitPort");
-    EXPECT_EQ(during, expected);
-    EXPECT_EQ(difference, "");
-    EXPECT_EQ(script.waits(), 2u);
 }
 
 TEST_F(WindowOpenTest, TheUserCannotSizeTheWindowBelowOneHundredSquare)
@@ -226,19 +174,6 @@ TEST_F(WindowOpenTest, APictureLargerThanTheScreenIsShownScaledInAScreenSizedWin
     EXPECT_EQ(difference, "");
 }
 
-TEST_F(WindowOpenTest, NoWindowForNothingToShowOrAPictureTooLargeForTheDrawingCall)
-{
-    std::vector<uint8_t> pixels(16, 0xFF);
-    EXPECT_FALSE(WINDOW_Open(nullptr, 2, 2));
-    EXPECT_FALSE(WINDOW_Open(pixels.data(), 0, 2));
-    EXPECT_FALSE(WINDOW_Open(pixels.data(), 2, 0));
-    // Only the first row is ever read by the guards: none of these reach a draw.
-    EXPECT_FALSE(WINDOW_Open(pixels.data(), 16384, 1));
-    EXPECT_FALSE(WINDOW_Open(pixels.data(), 1, 65536));
-    EXPECT_FALSE(WINDOW_Open(pixels.data(), 0x80000000u, 1));
-    EXPECT_TRUE(journal().empty());
-}
-
 TEST_F(WindowOpenTest, TheWidestAndTallestPicturesThatFitAreShown)
 {
     for (auto [width, height] : {std::pair<uint32_t, uint32_t>{16383, 2}, {2, 65535}}) {
@@ -253,27 +188,153 @@ TEST_F(WindowOpenTest, TheWidestAndTallestPicturesThatFitAreShown)
     }
 }
 
-TEST_F(WindowOpenTest, WithoutIntuitionLibraryItReturnsAtOnce)
+// One batch of messages queued while the window sleeps: what the user did,
+// and the window's calls from then until it sleeps again or has closed.
+struct Batch {
+    const char *name;
+    void (*push)(struct Window *);
+    std::vector<std::string> calls;
+};
+
+void PrintTo(const Batch &batch, std::ostream *out)
 {
-    platform_set_library_missing("intuition.library", true);
-    Picture picture = pattern_picture(120, 100);
-    EXPECT_FALSE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
-    EXPECT_EQ(journal(), (std::vector<std::string>{"OpenLibrary intuition.library 0 -> NULL"}));
+    *out << batch.name;
 }
 
-TEST_F(WindowOpenTest, WithoutADisplayNoWindowOpens)
+const std::string closed = "CloseLibrary intuition.library";
+
+// The messages arrived, each taken and replied, then the empty port and sleep.
+std::vector<std::string> served(std::vector<std::string> arrived)
 {
+    size_t messages = arrived.size();
+    for (size_t message = 0; message < messages; ++message)
+        arrived.insert(arrived.end(), {"GetMsg", "ReplyMsg"});
+    arrived.insert(arrived.end(), {"GetMsg -> none", "WaitPort"});
+    return arrived;
+}
+
+void keys_mouse_and_exposure(struct Window *window)
+{
+    push_key(window, SDLK_a, SDL_SCANCODE_A, true);
+    push_key(window, SDLK_a, SDL_SCANCODE_A, false);
+    push_key(window, SDLK_F1, SDL_SCANCODE_F1, true);
+    push_key(window, SDLK_F1, SDL_SCANCODE_F1, false);
+    push_mouse_motion(window, 5, 6);
+    push_mouse_button(window, SDL_BUTTON_LEFT, true, 7, 8);
+    push_mouse_button(window, SDL_BUTTON_LEFT, false, 7, 8);
+    push_mouse_button(window, SDL_BUTTON_RIGHT, true, 9, 10);
+    push_mouse_button(window, SDL_BUTTON_RIGHT, false, 9, 10);
+    push_window_event(window, SDL_WINDOWEVENT_EXPOSED);
+}
+
+const Batch batches[] = {
+    {"Close",
+     [](struct Window *window) { push_window_event(window, SDL_WINDOWEVENT_CLOSE); },
+     {"IDCMP CLOSEWINDOW", "GetMsg", "ReplyMsg", "GetMsg -> none", "CloseWindow", closed}},
+    // The resize is still drawn, and both are replied before the window closes.
+    {"CloseThenResize",
+     [](struct Window *window) {
+         push_window_event(window, SDL_WINDOWEVENT_CLOSE);
+         SDL_SetWindowSize(host_window(window), 200, 150);
+     },
+     {"IDCMP CLOSEWINDOW", "IDCMP NEWSIZE 200x150", "GetMsg", "ReplyMsg", "GetMsg", "SetRast 2",
+      "ScalePixelArray 90x70 -> 200x150", "ReplyMsg", "GetMsg -> none", "CloseWindow", closed}},
+    // Replied, and nothing changes.
+    {"KeysMouseAndExposure", keys_mouse_and_exposure,
+     served({"IDCMP VANILLAKEY 0x61 0 0", "IDCMP RAWKEY 0x50 0 0", "IDCMP RAWKEY 0xd0 0 0",
+             "IDCMP MOUSEMOVE 5 6", "IDCMP MOUSEBUTTONS 0x68 7 8", "IDCMP MOUSEBUTTONS 0xe8 7 8",
+             "IDCMP MOUSEBUTTONS 0x69 9 10", "IDCMP MOUSEBUTTONS 0xe9 9 10"})},
+};
+
+class WindowBatch : public WindowOpenTest, public testing::WithParamInterface<Batch>
+{
+};
+
+TEST_P(WindowBatch, IsServedWholeBeforeTheWindowSleepsOrCloses)
+{
+    Picture picture = translucent_picture(90, 70);
+    std::vector<std::string> batch;
+    std::string difference = "not checked";
+    Script script({[&](struct Window *window) {
+                       window_calls();
+                       GetParam().push(window);
+                   },
+                   [&](struct Window *window) {
+                       batch = window_calls();
+                       difference = first_difference(window, picture, white);
+                       push_window_event(window, SDL_WINDOWEVENT_CLOSE);
+                   }});
+    EXPECT_TRUE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
+    bool closes = GetParam().calls.back() == closed;
+    if (closes)
+        batch = window_calls();
+    EXPECT_EQ(batch, GetParam().calls);
+    EXPECT_EQ(script.waits(), closes ? 1u : 2u);
+    EXPECT_EQ(difference, closes ? "not checked" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Of, WindowBatch, testing::ValuesIn(batches),
+                         [](const testing::TestParamInfo<Batch> &info) { return info.param.name; });
+
+// Each way WINDOW_Open returns at once: what it was given or what it lacks,
+// and every call it made.
+struct Refusal {
+    const char *name;
+    const char *driver; // SDL_VIDEODRIVER; null: the tests' own
+    bool intuition_missing;
+    long allocations; // successes before allocations fail; -1: never
+    bool buffer;
+    uint32_t width, height;
+    std::vector<std::string> calls;
+};
+
+void PrintTo(const Refusal &refusal, std::ostream *out)
+{
+    *out << refusal.name;
+}
+
+const std::vector<std::string> no_intuition = {"OpenLibrary intuition.library 0 -> NULL"};
+const std::vector<std::string> no_window = {"OpenLibrary intuition.library 0",
+                                            "OpenWindowTagList 100 100 120x100 \"Quillpeek 1.2\" -> NULL",
+                                            "CloseLibrary intuition.library"};
+
+// Only the first row is ever read by the guards: none of these reach a draw.
+const Refusal refusals[] = {
+    {"NoBuffer", nullptr, false, -1, false, 2, 2, {}},
+    {"NoWidth", nullptr, false, -1, true, 0, 2, {}},
+    {"NoHeight", nullptr, false, -1, true, 2, 0, {}},
+    {"RowsTooWideForTheDrawingCall", nullptr, false, -1, true, 16384, 1, {}},
+    {"TooTallForTheDrawingCall", nullptr, false, -1, true, 1, 65536, {}},
+    {"WidthOfThirtyTwoBits", nullptr, false, -1, true, 0x80000000u, 1, {}},
+    {"NoIntuitionLibrary", nullptr, true, -1, true, 120, 100, no_intuition},
+    {"NoDisplay", "no-such-driver", false, -1, true, 120, 100, no_intuition},
+    {"NoWindow", nullptr, false, 0, true, 120, 100, no_window},
+};
+
+class WindowRefusal : public WindowOpenTest, public testing::WithParamInterface<Refusal>
+{
+};
+
+TEST_P(WindowRefusal, ReturnsAtOnce)
+{
+    const Refusal &row = GetParam();
+    std::vector<uint8_t> pixels(16, 0xFF);
     const char *driver = std::getenv("SDL_VIDEODRIVER");
     std::string saved = driver != nullptr ? driver : "";
-    setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
-    Picture picture = pattern_picture(120, 100);
-    EXPECT_FALSE(WINDOW_Open(picture.bytes.data(), picture.width, picture.height));
+    if (row.driver != nullptr)
+        setenv("SDL_VIDEODRIVER", row.driver, 1);
+    platform_set_library_missing("intuition.library", row.intuition_missing);
+    platform_fail_allocations_after(row.allocations);
+    EXPECT_FALSE(WINDOW_Open(row.buffer ? pixels.data() : nullptr, row.width, row.height));
     if (driver != nullptr)
         setenv("SDL_VIDEODRIVER", saved.c_str(), 1);
     else
         unsetenv("SDL_VIDEODRIVER");
-    EXPECT_EQ(calls({"OpenLibrary", "OpenWindowTagList"}),
-              (std::vector<std::string>{"OpenLibrary intuition.library 0 -> NULL"}));
+    // Without a display the journal also holds SDL's own words for it.
+    EXPECT_EQ(row.driver != nullptr ? window_calls() : journal(), row.calls);
 }
+
+INSTANTIATE_TEST_SUITE_P(When, WindowRefusal, testing::ValuesIn(refusals),
+                         [](const testing::TestParamInfo<Refusal> &info) { return info.param.name; });
 
 } // namespace
