@@ -228,6 +228,7 @@ LONG decode(const DTObject *o, Pixels *pixels)
     uint32_t *memory = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
     if (memory == nullptr)
         return ERROR_NO_FREE_STORE;
+    platform::prepare_for_writing(memory, bytes);
     Pixels decoded(memory, std::free);
     LONG problem = o->decoder->decode(o->source, o->source_size, size, memory);
     if (problem == 0)

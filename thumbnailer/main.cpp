@@ -8,10 +8,10 @@
 // Office Open XML package names. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
-// is renamed to OUTPUT once complete (a file that OUTPUT named before is
-// given the same bytes then, for a caller that holds it open). It returns 0 then; otherwise 1, after
-// one line on standard error naming the document and the cause, and there
-// is no OUTPUT.
+// is renamed to OUTPUT once complete (an empty file that OUTPUT named
+// before is given the same bytes then, for a caller that holds it open). It
+// returns 0 then; otherwise 1, after one line on standard error naming the
+// document and the cause, and there is no OUTPUT.
 //
 // Every document is untrusted. Before it reads any of the document, the
 // process confines itself for good (Landlock and seccomp): it may read
@@ -181,8 +181,10 @@ void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, siz
     if (context == nullptr)
         return nullptr;
     spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
-    // Half the time of zlib's default level, and no larger for thumbnails.
-    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 3);
+    // Rows unfiltered at zlib's fastest level: a quarter of the time of
+    // trying every filter at level 3, for files at most a fifth larger.
+    spng_set_option(context, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_NONE);
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 1);
     struct spng_ihdr header = {width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
     void *png = nullptr;
     int error = spng_set_ihdr(context, &header);
@@ -253,13 +255,15 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, void *
 }
 
 // OUTPUT as its caller made it, open for writing, or -1 when there is no
-// such regular file. Thumbnail services (Tumbler) make OUTPUT empty, keep it
-// open and read the file they made rather than its name.
+// such empty regular file. Thumbnail services (Tumbler) make OUTPUT empty,
+// keep it open and read the file they made rather than its name. A former
+// thumbnail is only replaced: rewriting it would cost a second write and
+// the freeing of its blocks, for a reader that has its bytes already.
 int open_existing(const char *output)
 {
     int fd = open(output, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)) {
         close(fd);
         fd = -1;
     }
@@ -267,7 +271,7 @@ int open_existing(const char *output)
 }
 
 // The complete PNG into the temporary file, renamed to OUTPUT; then into
-// the file that OUTPUT named before, for a caller holding it open.
+// the empty file that OUTPUT named before, for a caller holding it open.
 bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
                   size_t png_size)
 {
@@ -275,7 +279,7 @@ bool put_in_place(const char *output, const std::string &temporary, int fd, int 
         return report(output, strerror(errno));
     if (rename(temporary.c_str(), output) != 0)
         return report(output, strerror(errno));
-    if (existing >= 0 && (ftruncate(existing, 0) != 0 || !write_all(existing, png, png_size)))
+    if (existing >= 0 && !write_all(existing, png, png_size))
         return report(output, strerror(errno));
     return true;
 }

@@ -317,6 +317,24 @@ TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt
     EXPECT_EQ(decode_png(through_it).height, 128u);
 }
 
+// A former thumbnail is replaced by name; whoever still holds it keeps its
+// bytes.
+TEST_F(Thumbnailer, AFormerThumbnailIsReplacedAndNotRewritten)
+{
+    const std::string former = "a former thumbnail";
+    FILE *held = fopen(output.c_str(), "w+");
+    ASSERT_NE(held, nullptr);
+    fputs(former.c_str(), held);
+    fflush(held);
+    EXPECT_EQ(run({testing_support::corpus_dir() + "/writer.odt", output}).exit_code, 0);
+    std::string through_it(64 * 1024, '\0');
+    rewind(held);
+    through_it.resize(fread(&through_it[0], 1, through_it.size(), held));
+    fclose(held);
+    EXPECT_EQ(through_it, former);
+    EXPECT_EQ(decode_png(testing_support::read_file(output)).height, 128u);
+}
+
 // Tumbler on a private bus, asked over D-Bus, runs our installed entry.
 TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
 {
