@@ -23,6 +23,7 @@
 // kernel without Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
 #include <fcntl.h>
+#include <malloc.h>
 #include <spng.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@
 #include "flow/libraries.h"
 #include "flow/report.h"
 #include "picture/picture.h"
+#include "platform/control.h"
 #include "platform/startup.h"
 #include "thumbnailer/confine.h"
 
@@ -71,8 +73,11 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
     picture->pixels = DTLoad(member, size);
     picture->width = picture->pixels != nullptr ? DT_width(member, size) : 0;
     picture->height = picture->width != 0 ? DT_height(member, size) : 0;
-    if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0)
+    if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0) {
+        // Nothing decodes it again: its memory serves the shrinking instead.
+        platform_forget_decoded_pictures();
         return nullptr;
+    }
     return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
                                                                           : picture_problem(member, size);
 }
@@ -325,6 +330,11 @@ uint32_t size_argument(const char *text)
 
 int main(int argc, char **argv)
 {
+    // The decoded picture and the encoder's tables come from the heap and
+    // go back to it, so that later blocks take pages that earlier ones had
+    // already touched, rather than fresh ones.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     uint32_t size = default_size;
     int first = 1;
     if (argc > 1 && strcmp(argv[1], "-s") == 0) {
