@@ -12,6 +12,7 @@
 // of the last picture decoded (see Decoded below).
 #include "platform/datatypes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -228,7 +229,11 @@ LONG decode(const DTObject *o, Pixels *pixels)
     uint32_t *memory = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
     if (memory == nullptr)
         return ERROR_NO_FREE_STORE;
-    platform::prepare_for_writing(memory, bytes);
+    // A damaged picture may stop early: only its first rows are given their
+    // pages ahead, so that a header naming a huge picture costs no memory
+    // that its data does not fill.
+    const size_t prepared_bytes = 4u << 20;
+    platform::prepare_for_writing(memory, std::min(bytes, prepared_bytes));
     Pixels decoded(memory, std::free);
     LONG problem = o->decoder->decode(o->source, o->source_size, size, memory);
     if (problem == 0)
