@@ -62,7 +62,8 @@ long platform_xad_direct_zip_listings();
 long platform_xad_direct_zip_extractions();
 
 // Makes datatypes.library forget the last picture it decoded, so that the
-// next layout decodes again (for benchmarks of a first decode).
+// next layout decodes again (for benchmarks of a first decode), or so that
+// its memory serves other work once nothing will ask for it again.
 void platform_forget_decoded_pictures();
 
 // Datatype objects made and not yet disposed of.

@@ -52,6 +52,10 @@ ULONG LVO_ReadPixelArray(struct Library *base, APTR destRect, UWORD destX, UWORD
     ULONG width = srcX < columns ? std::min<ULONG>(sizeX, columns - srcX) : 0;
     ULONG height = srcY < bitmap->Rows ? std::min<ULONG>(sizeY, bitmap->Rows - srcY) : 0;
     UBYTE *destination = static_cast<UBYTE *>(destRect);
+    // Rows that meet are written whole; rows with gaps between them are not.
+    if (width != 0 && height != 0 && destMod == width * 4)
+        platform::prepare_for_writing(destination + static_cast<size_t>(destY) * destMod + size_t(destX) * 4,
+                                      static_cast<size_t>(height - 1) * destMod + size_t(width) * 4);
     for (ULONG y = 0; y < height; ++y) {
         const UBYTE *row = bitmap->Planes[0] + static_cast<size_t>(srcY + y) * bitmap->BytesPerRow;
         UBYTE *out = destination + static_cast<size_t>(destY + y) * destMod + static_cast<size_t>(destX) * 4;

@@ -15,6 +15,7 @@
 // allocate nothing that can throw.
 #include "platform/datatypes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -237,6 +238,11 @@ LONG decode(const DTObject *o, Pixels *pixels)
     uint32_t *memory = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
     if (memory == nullptr)
         return ERROR_NO_FREE_STORE;
+    // A damaged picture may stop early: only its first rows (a whole
+    // thumbnail of 512 x 512) are given their pages ahead, so that a header
+    // naming a huge picture costs little memory that its data does not fill.
+    const size_t prepared_bytes = 1u << 20;
+    platform::prepare_for_writing(memory, std::min(bytes, prepared_bytes));
     Pixels decoded(memory, std::free);
     LONG problem = o->decoder->decode(o->source, o->source_size, size, memory);
     if (problem == 0)

@@ -4,6 +4,10 @@
 // plain C work on the caller's records and cannot throw.
 #include "platform/exec.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -130,6 +134,23 @@ void *allocate(size_t size)
 void release(void *block)
 {
     std::free(block);
+}
+
+void prepare_for_writing(void *start, size_t bytes)
+{
+#if defined(MADV_POPULATE_WRITE)
+    const size_t worth_it = 256 * 1024; // below this a few faults cost less than the call
+    if (start == nullptr || bytes < worth_it)
+        return;
+    uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    uintptr_t first = (reinterpret_cast<uintptr_t>(start) + page - 1) & ~(page - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(start) + bytes) & ~(page - 1);
+    if (end > first)
+        madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)start;
+    (void)bytes;
+#endif
 }
 
 bool block_room(const void *address, size_t *room)

@@ -8,10 +8,10 @@
 // Office Open XML package names. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
-// is renamed to OUTPUT once complete (a file that OUTPUT named before is
-// given the same bytes then, for a caller that holds it open). It returns 0 then; otherwise 1, after
-// one line on standard error naming the document and the cause, and there
-// is no OUTPUT.
+// is renamed to OUTPUT once complete (an empty file that OUTPUT named
+// before is given the same bytes then, for a caller that holds it open). It
+// returns 0 then; otherwise 1, after one line on standard error naming the
+// document and the cause, and there is no OUTPUT.
 //
 // Every document is untrusted. Before it reads any of the document, the
 // process confines itself for good (Landlock and seccomp): it may read
@@ -23,6 +23,7 @@
 // kernel without Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
 #include <fcntl.h>
+#include <malloc.h>
 #include <spng.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@
 #include "flow/libraries.h"
 #include "flow/report.h"
 #include "picture/picture.h"
+#include "platform/control.h"
 #include "platform/startup.h"
 #include "thumbnailer/confine.h"
 
@@ -71,8 +73,11 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
     picture->pixels = DTLoad(member, size);
     picture->width = picture->pixels != nullptr ? DT_width(member, size) : 0;
     picture->height = picture->width != 0 ? DT_height(member, size) : 0;
-    if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0)
+    if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0) {
+        // Nothing decodes it again: its memory serves the shrinking instead.
+        platform_forget_decoded_pictures();
         return nullptr;
+    }
     return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
                                                                           : picture_problem(member, size);
 }
@@ -181,8 +186,10 @@ void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, siz
     if (context == nullptr)
         return nullptr;
     spng_set_option(context, SPNG_ENCODE_TO_BUFFER, 1);
-    // Half the time of zlib's default level, and no larger for thumbnails.
-    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 3);
+    // Rows unfiltered at zlib's fastest level: a quarter of the time of
+    // trying every filter at level 3, for files at most a fifth larger.
+    spng_set_option(context, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_NONE);
+    spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 1);
     struct spng_ihdr header = {width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
     void *png = nullptr;
     int error = spng_set_ihdr(context, &header);
@@ -239,13 +246,15 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, void *
 }
 
 // OUTPUT as its caller made it, open for writing, or -1 when there is no
-// such regular file. Thumbnail services (Tumbler) make OUTPUT empty, keep it
-// open and read the file they made rather than its name.
+// such empty regular file. Thumbnail services (Tumbler) make OUTPUT empty,
+// keep it open and read the file they made rather than its name. A former
+// thumbnail is only replaced: rewriting it would cost a second write and
+// the freeing of its blocks, for a reader that has its bytes already.
 int open_existing(const char *output)
 {
     int fd = open(output, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)) {
         close(fd);
         fd = -1;
     }
@@ -253,7 +262,7 @@ int open_existing(const char *output)
 }
 
 // The complete PNG into the temporary file, renamed to OUTPUT; then into
-// the file that OUTPUT named before, for a caller holding it open.
+// the empty file that OUTPUT named before, for a caller holding it open.
 bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
                   size_t png_size)
 {
@@ -261,8 +270,7 @@ bool put_in_place(const char *output, const std::string &temporary, int fd, int 
         return report(output, strerror(errno));
     if (rename(temporary.c_str(), output) != 0)
         return report(output, strerror(errno));
-    if (existing >= 0 &&
-        (ftruncate(existing, 0) != 0 || platform_write_all(existing, png, png_size) != png_size))
+    if (existing >= 0 && platform_write_all(existing, png, png_size) != png_size)
         return report(output, strerror(errno));
     return true;
 }
@@ -308,6 +316,11 @@ uint32_t size_argument(const char *text)
 
 int main(int argc, char **argv)
 {
+    // The decoded picture and the encoder's tables come from the heap and
+    // go back to it, so that later blocks take pages that earlier ones had
+    // already touched, rather than fresh ones.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     uint32_t size = default_size;
     int first = 1;
     if (argc > 1 && strcmp(argv[1], "-s") == 0) {

@@ -41,6 +41,11 @@ bool library_ready(const struct Library *base, const char *library, const char *
 void *allocate(size_t size);
 void release(void *block);
 
+// Memory that is about to be written whole is given its pages in one go
+// rather than one fault at a time (large ranges only; a kernel that cannot
+// leaves it to the faults).
+void prepare_for_writing(void *start, size_t bytes);
+
 // Whether address lies inside a live block from AllocVec; if so, room is set
 // to the bytes from address to the block's end. Other memory (the stack, a
 // caller's own buffers) is not known here and gives false.

@@ -303,19 +303,61 @@ inline __attribute__((target("avx2"), always_inline)) __m128i channels_avx2(uint
     return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(int(word)));
 }
 
-__attribute__((target("avx2"))) void across_area_avx2(const uint32_t *row, const Axis &axis, uint32_t *out)
+// The area shares of each column in pairs, each share repeated for the four
+// channels of its pixel; a column of an odd number of shares ends its last
+// pair with a share of 0 (on the pixel after it, which the expanded row
+// always holds).
+void pair_area_weights(const Axis &axis, std::vector<uint32_t> &weights, std::vector<uint32_t> &start)
+{
+    for (size_t i = 0; i + 1 < axis.start.size(); ++i) {
+        start.push_back(uint32_t(weights.size() / 8));
+        for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; k += 2) {
+            uint32_t a = axis.weights[k], b = k + 1 < axis.start[i + 1] ? axis.weights[k + 1] : 0;
+            weights.insert(weights.end(), {a, a, a, a, b, b, b, b});
+        }
+    }
+    start.push_back(uint32_t(weights.size() / 8));
+}
+
+// Two source pixels of a column per step, their sums added at the end: the
+// same integer sums as one pixel at a time.
+__attribute__((target("avx2"))) void across_area_avx2(const uint32_t *row, const Axis &axis,
+                                                      const uint32_t *pair_weights,
+                                                      const uint32_t *pair_start, uint32_t *out)
 {
     size_t n = axis.first.size();
     for (size_t i = 0; i < n; ++i) {
-        __m128i sum = _mm_set1_epi32(area_one / 2);
+        __m256i sum = _mm256_setzero_si256();
         const uint32_t *at = row + axis.first[i];
-        for (uint32_t k = axis.start[i]; k < axis.start[i + 1]; ++k)
-            sum = _mm_add_epi32(sum,
-                                _mm_mullo_epi32(channels_avx2(*at++), _mm_set1_epi32(int(axis.weights[k]))));
-        sum = _mm_srli_epi32(sum, 16);
-        sum = _mm_packus_epi16(_mm_packus_epi32(sum, sum), sum);
-        out[i] = uint32_t(_mm_cvtsi128_si32(sum));
+        for (uint32_t p = pair_start[i]; p < pair_start[i + 1]; ++p, at += 2) {
+            __m256i two = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at)));
+            __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pair_weights + 8 * size_t(p)));
+            sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(two, w));
+        }
+        __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+        total = _mm_srli_epi32(_mm_add_epi32(total, _mm_set1_epi32(int(area_one / 2))), 16);
+        total = _mm_packus_epi16(_mm_packus_epi32(total, total), total);
+        out[i] = uint32_t(_mm_cvtsi128_si32(total));
     }
+}
+
+// Opaque A, R, G, B pixels as words, eight at a time; returns how many it
+// did, stopping before the first eight that are not all opaque.
+__attribute__((target("avx2"))) uint32_t opaque_argb_avx2(const uint8_t *pixels, uint32_t width,
+                                                          uint32_t *out)
+{
+    const __m256i reverse = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0,
+                                             7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m256i opaque = _mm256_set1_epi8(char(0xFF));
+    uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+        __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pixels + size_t(x) * 4));
+        unsigned alphas = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, opaque))) & 0x11111111u;
+        if (alphas != 0x11111111u)
+            break;
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_shuffle_epi8(v, reverse));
+    }
+    return x;
 }
 
 // Two pixels' sums at a time.
@@ -422,9 +464,14 @@ uint32_t premultiplied_word(const uint8_t *pixel, const Layout &l)
 bool expand_row(const uint8_t *row, uint32_t width, const Layout &l, uint32_t *out)
 {
     uint32_t x = 0;
-    if (l.bytes == 4 && l.alpha == 0)
+    if (l.bytes == 4 && l.alpha == 0) {
+#if defined(QUILLPEEK_AVX2)
+        if (use_simd())
+            x = opaque_argb_avx2(row, width, out);
+#endif
         while (x + 4 <= width && opaque_argb_four(row + size_t(x) * 4, out + x))
             x += 4;
+    }
     uint32_t alpha = 0xFF000000u;
     for (; x < width; ++x) {
         out[x] = premultiplied_word(row + size_t(x) * l.bytes, l);
@@ -439,7 +486,8 @@ struct AcrossRows {
     const platform::PixelSource *source;
     const Layout *layout;
     const Axis *axis;
-    std::vector<uint64_t> kernel_weights; // empty: one column at a time
+    std::vector<uint64_t> kernel_weights;              // empty: one column at a time
+    std::vector<uint32_t> area_pairs, area_pair_start; // empty: one pixel at a time
     std::vector<uint32_t> expanded;
     std::vector<uint32_t> rows[2];
     int64_t held[2] = {-1, -1};
@@ -457,8 +505,8 @@ void scale_across(AcrossRows &cache, uint32_t *out)
     const uint32_t *row = cache.expanded.data();
     if (cache.axis->area) {
 #if defined(QUILLPEEK_AVX2)
-        if (use_simd()) {
-            across_area_avx2(row, *cache.axis, out);
+        if (!cache.area_pair_start.empty()) {
+            across_area_avx2(row, *cache.axis, cache.area_pairs.data(), cache.area_pair_start.data(), out);
             return;
         }
 #endif
@@ -575,6 +623,8 @@ void draw_scaled(const platform::PixelSource &source, const Layout &l, const pla
 #if defined(QUILLPEEK_AVX2)
     if (!across.area && use_simd())
         cache.kernel_weights = kernel_weights(across);
+    if (across.area && use_simd())
+        pair_area_weights(across, cache.area_pairs, cache.area_pair_start);
 #endif
     cache.expanded.resize(size_t(source.width) + 1);
     for (std::vector<uint32_t> &row : cache.rows)

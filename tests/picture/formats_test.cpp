@@ -214,6 +214,42 @@ TEST_F(FormatTest, EveryPngColourTypeAndBitDepthGivesItsColours)
                 }
 }
 
+// Palettes shorter than the indices reach, with and without alphas for some
+// entries, in a row as wide as a real thumbnail: an index past the palette
+// is opaque black.
+TEST_F(FormatTest, ShortPalettesGiveTheirColoursAndOpaqueBlackBeyond)
+{
+    const uint32_t width = 362;
+    struct Case {
+        std::vector<uint32_t> palette;
+        std::vector<uint8_t> alphas;
+    };
+    const std::vector<Case> cases = {
+        {{0xFF0000, 0x00FF00, 0x0000FF}, {}},
+        {{0xFF0000, 0x00FF00, 0x0000FF}, {0x07, 0x80}},
+        {std::vector<uint32_t>(256, 0x123456), std::vector<uint8_t>(256, 0x40)},
+    };
+    for (const Case &c : cases) {
+        pictures::PngRecipe recipe;
+        recipe.width = width;
+        recipe.height = 2;
+        recipe.colour_type = 3;
+        recipe.palette = c.palette;
+        recipe.has_trns = !c.alphas.empty();
+        recipe.trns_alpha = c.alphas;
+        std::vector<uint32_t> expected;
+        for (uint32_t i = 0; i < width * 2; ++i) {
+            uint8_t index = static_cast<uint8_t>(i * 7);
+            recipe.samples += static_cast<char>(index);
+            uint32_t alpha = index < c.alphas.size() ? c.alphas[index] : 0xFF;
+            expected.push_back(index < c.palette.size() ? alpha << 24 | c.palette[index] : 0xFF000000u);
+        }
+        std::string data = pictures::encode_png(recipe);
+        EXPECT_EQ(decode(data, width, 2), expected)
+            << c.palette.size() << " entries, " << c.alphas.size() << " alphas";
+    }
+}
+
 TEST_F(FormatTest, JpegBaselineProgressiveAndGreyGiveOpaqueColours)
 {
     std::vector<uint32_t> colours = block_colours();

@@ -262,6 +262,36 @@ TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefuse
     }
 }
 
+// The PNG's header made to claim height rows, its checksum made to match.
+std::string claim_height(std::string png, uint32_t height)
+{
+    for (int i = 0; i < 4; ++i)
+        png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t at = 12; at < 29; ++at) { // the header's type and fields
+        crc ^= static_cast<uint8_t>(png[at]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc = ~crc;
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    return png;
+}
+
+// A header naming far more rows than the data holds costs memory only for
+// the rows there are (the whole picture would be 64 MiB).
+TEST_F(Thumbnailer, AHeaderNamingAHugePictureCostsOnlyTheRowsItsDataHolds)
+{
+    std::string path =
+        document("tall.odt", {file("Thumbnails/thumbnail.png", claim_height(picture_png(4000, 4), 4000))});
+    ProcessResult result = run({path, output});
+    expect_refused(result, path, "damaged");
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(result.peak_rss_kib, 24 * 1024);
+#endif
+}
+
 TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
 {
     std::string writer = testing_support::corpus_dir() + "/writer.odt";
@@ -302,6 +332,24 @@ TEST_F(Thumbnailer, ACallerHoldingItsOwnOutputFileOpenReadsTheThumbnailThroughIt
     fclose(held);
     EXPECT_EQ(through_it, testing_support::read_file(output));
     EXPECT_EQ(decode_png(through_it).height, 128u);
+}
+
+// A former thumbnail is replaced by name; whoever still holds it keeps its
+// bytes.
+TEST_F(Thumbnailer, AFormerThumbnailIsReplacedAndNotRewritten)
+{
+    const std::string former = "a former thumbnail";
+    FILE *held = fopen(output.c_str(), "w+");
+    ASSERT_NE(held, nullptr);
+    fputs(former.c_str(), held);
+    fflush(held);
+    EXPECT_EQ(run({testing_support::corpus_dir() + "/writer.odt", output}).exit_code, 0);
+    std::string through_it(64 * 1024, '\0');
+    rewind(held);
+    through_it.resize(fread(&through_it[0], 1, through_it.size(), held));
+    fclose(held);
+    EXPECT_EQ(through_it, former);
+    EXPECT_EQ(decode_png(testing_support::read_file(output)).height, 128u);
 }
 
 // Tumbler on a private bus, asked over D-Bus, runs our installed entry.
