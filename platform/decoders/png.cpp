@@ -115,6 +115,29 @@ int palette_words(spng_ctx *ctx, uint32_t *words)
     return 0;
 }
 
+// Decodes each row in turn into target(out), where out is the row's words,
+// then calls finish(out) while the row is still in the cache. 0 once the
+// last row is decoded, else libspng's error.
+template <typename Target, typename Finish>
+int decode_each_row(spng_ctx *ctx, PictureSize picture, uint32_t *pixels, size_t row_bytes, Target target,
+                    Finish finish)
+{
+    struct spng_row_info row = {};
+    int status;
+    while ((status = spng_get_row_info(ctx, &row)) == 0) {
+        if (row.row_num >= picture.height)
+            return SPNG_EINTERNAL;
+        uint32_t *out = pixels + static_cast<size_t>(row.row_num) * picture.width;
+        status = spng_decode_row(ctx, target(out), row_bytes);
+        if (status != 0 && status != SPNG_EOI)
+            return status;
+        finish(out);
+        if (status == SPNG_EOI)
+            return 0;
+    }
+    return status == SPNG_EOI ? 0 : status;
+}
+
 // An 8-bit palette picture that is not interlaced, straight into words: each
 // row's indices are decoded into the last quarter of its own words and
 // looked up from the front, so every index is read before its bytes are
@@ -128,21 +151,13 @@ int decode_palette_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels)
         status = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
     if (status != 0)
         return status;
-    struct spng_row_info row = {};
-    while ((status = spng_get_row_info(ctx, &row)) == 0) {
-        if (row.row_num >= picture.height)
-            return SPNG_EINTERNAL;
-        uint32_t *out = pixels + static_cast<size_t>(row.row_num) * picture.width;
-        uint8_t *indices = reinterpret_cast<uint8_t *>(out) + static_cast<size_t>(picture.width) * 3;
-        status = spng_decode_row(ctx, indices, picture.width);
-        if (status != 0 && status != SPNG_EOI)
-            return status;
-        for (uint32_t x = 0; x < picture.width; ++x)
-            out[x] = words[indices[x]];
-        if (status == SPNG_EOI)
-            return 0;
-    }
-    return status;
+    size_t width = picture.width;
+    auto indices = [width](uint32_t *out) { return reinterpret_cast<uint8_t *>(out) + width * 3; };
+    return decode_each_row(ctx, picture, pixels, width, indices, [&](uint32_t *out) {
+        const uint8_t *index = indices(out);
+        for (size_t x = 0; x < width; ++x)
+            out[x] = words[index[x]];
+    });
 }
 
 // Decodes row by row into the rows of pixels, each row of a picture that is
@@ -151,26 +166,17 @@ int decode_palette_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels)
 // end. 0 when the whole picture was decoded, else libspng's error.
 int decode_rows(spng_ctx *ctx, PictureSize picture, uint32_t *pixels, bool interlaced)
 {
-    size_t row_bytes = static_cast<size_t>(picture.width) * 4;
     int status =
         spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (status == 0)
+        status = decode_each_row(
+            ctx, picture, pixels, static_cast<size_t>(picture.width) * 4, [](uint32_t *out) { return out; },
+            [&](uint32_t *out) {
+                if (!interlaced)
+                    rgba_to_argb(out, picture.width);
+            });
     if (status != 0)
         return status;
-    struct spng_row_info row = {};
-    while ((status = spng_get_row_info(ctx, &row)) == 0) {
-        if (row.row_num >= picture.height)
-            return SPNG_EINTERNAL;
-        uint32_t *out = pixels + static_cast<size_t>(row.row_num) * picture.width;
-        status = spng_decode_row(ctx, out, row_bytes);
-        if (status != 0 && status != SPNG_EOI)
-            return status;
-        if (!interlaced)
-            rgba_to_argb(out, picture.width);
-        if (status == SPNG_EOI)
-            break;
-    }
-    if (status != SPNG_EOI)
-        return status != 0 ? status : SPNG_EINTERNAL;
     if (interlaced)
         rgba_to_argb(pixels, static_cast<size_t>(picture.width) * picture.height);
     return 0;

@@ -284,7 +284,7 @@ std::string claim_height(std::string png, uint32_t height)
 TEST_F(Thumbnailer, AHeaderNamingAHugePictureCostsOnlyTheRowsItsDataHolds)
 {
     std::string path =
-        document("tall.odt", {file("Thumbnails/thumbnail.png", claim_height(picture_png(4000, 4), 4000))});
+        document("tall.odt", {regular("Thumbnails/thumbnail.png", claim_height(picture_png(4000, 4), 4000))});
     ProcessResult result = run({path, output});
     expect_refused(result, path, "damaged");
 #if !defined(__SANITIZE_ADDRESS__)

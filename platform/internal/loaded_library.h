@@ -1,0 +1,42 @@
+// A shared library opened by name when it is first needed, and the calls
+// resolved from it by name into a table of function pointers.
+//
+// Each such library (SDL2, libarchive) keeps one LoadedLibrary and one
+// table; its own file lists the calls and says when it is loaded. A library
+// once opened stays loaded to the end of the process, as a linked one would:
+// neither SDL with the display libraries behind it nor libarchive is made to
+// be unloaded. The first failure is kept in `error` for the journal.
+// Platform-internal.
+#ifndef QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
+#define QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
+
+#include <string>
+
+namespace platform
+{
+
+struct LoadedLibrary {
+    const char *name; // the soname passed to dlopen
+    void *handle = nullptr;
+    std::string error;
+
+    explicit LoadedLibrary(const char *soname) : name(soname) {}
+
+    // Opens the library; false, with `error` set, when it cannot be.
+    bool open();
+
+    // Resolves `symbol` into `slot`; false, with `error` set, when the
+    // library lacks it.
+    template <typename Function> bool resolve(const char *symbol, Function &slot)
+    {
+        slot = reinterpret_cast<Function>(find(symbol));
+        return slot != nullptr;
+    }
+
+  private:
+    void *find(const char *symbol);
+};
+
+} // namespace platform
+
+#endif
