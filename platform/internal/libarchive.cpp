@@ -1,8 +1,6 @@
 // See libarchive.h.
 #include "platform/internal/libarchive.h"
 
-#include <mutex>
-
 #include "platform/internal/loaded_library.h"
 
 namespace
@@ -10,18 +8,15 @@ namespace
 
 platform::ArchiveCalls calls;
 platform::LoadedLibrary library(platform::libarchive_name);
-std::once_flag load_once;
-bool loaded = false;
 
-void load()
+// Every call of the table from the library; false when one is missing.
+bool resolve_all(platform::LoadedLibrary &from)
 {
-    if (!library.open())
-        return;
     bool complete = true;
-#define QUILLPEEK_ARCHIVE_RESOLVE(name) complete = complete && library.resolve("archive_" #name, calls.name);
+#define QUILLPEEK_ARCHIVE_RESOLVE(name) complete = complete && from.resolve("archive_" #name, calls.name);
     QUILLPEEK_ARCHIVE_CALLS(QUILLPEEK_ARCHIVE_RESOLVE)
 #undef QUILLPEEK_ARCHIVE_RESOLVE
-    loaded = complete;
+    return complete;
 }
 
 } // namespace
@@ -31,8 +26,7 @@ namespace platform
 
 bool libarchive_load()
 {
-    std::call_once(load_once, load);
-    return loaded;
+    return library.load(resolve_all);
 }
 
 const char *libarchive_load_error()

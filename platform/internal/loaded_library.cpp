@@ -6,6 +6,12 @@
 namespace platform
 {
 
+bool LoadedLibrary::load(bool (*resolve_all)(LoadedLibrary &library))
+{
+    std::call_once(once, [&] { loaded = open() && resolve_all(*this); });
+    return loaded;
+}
+
 bool LoadedLibrary::open()
 {
     handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);

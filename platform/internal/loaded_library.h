@@ -10,6 +10,7 @@
 #ifndef QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
 #define QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
 
+#include <mutex>
 #include <string>
 
 namespace platform
@@ -22,8 +23,9 @@ struct LoadedLibrary {
 
     explicit LoadedLibrary(const char *soname) : name(soname) {}
 
-    // Opens the library; false, with `error` set, when it cannot be.
-    bool open();
+    // Opens the library and resolves its calls with resolve_all, once for
+    // the process however many threads ask; whether both succeeded.
+    bool load(bool (*resolve_all)(LoadedLibrary &library));
 
     // Resolves `symbol` into `slot`; false, with `error` set, when the
     // library lacks it.
@@ -34,6 +36,10 @@ struct LoadedLibrary {
     }
 
   private:
+    std::once_flag once;
+    bool loaded = false;
+
+    bool open();
     void *find(const char *symbol);
 };
 

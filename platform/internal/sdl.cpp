@@ -1,8 +1,6 @@
 // See sdl.h.
 #include "platform/internal/sdl.h"
 
-#include <mutex>
-
 #include "platform/internal/loaded_library.h"
 
 namespace
@@ -10,18 +8,15 @@ namespace
 
 platform::SdlCalls calls;
 platform::LoadedLibrary library("libSDL2-2.0.so.0");
-std::once_flag load_once;
-bool loaded = false;
 
-void load()
+// Every call of the table from the library; false when one is missing.
+bool resolve_all(platform::LoadedLibrary &from)
 {
-    if (!library.open())
-        return;
     bool complete = true;
-#define QUILLPEEK_SDL_RESOLVE(name) complete = complete && library.resolve("SDL_" #name, calls.name);
+#define QUILLPEEK_SDL_RESOLVE(name) complete = complete && from.resolve("SDL_" #name, calls.name);
     QUILLPEEK_SDL_CALLS(QUILLPEEK_SDL_RESOLVE)
 #undef QUILLPEEK_SDL_RESOLVE
-    loaded = complete;
+    return complete;
 }
 
 } // namespace
@@ -31,8 +26,7 @@ namespace platform
 
 bool sdl_load()
 {
-    std::call_once(load_once, load);
-    return loaded;
+    return library.load(resolve_all);
 }
 
 const char *sdl_load_error()
