@@ -298,11 +298,6 @@ __attribute__((target("avx2"))) size_t across_linear_avx2(const uint32_t *row, c
     return i;
 }
 
-inline __attribute__((target("avx2"), always_inline)) __m128i channels_avx2(uint32_t word)
-{
-    return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(int(word)));
-}
-
 // The area shares of each column in pairs, each share repeated for the four
 // channels of its pixel; a column of an odd number of shares ends its last
 // pair with a share of 0 (on the pixel after it, which the expanded row
