@@ -200,6 +200,10 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
     Listing made;
     made.zip = true;
     made.directory_start = start;
+    // Room for every member at once: grown a push at a time, the vectors of
+    // a large listing would be copied and their pages touched twice over.
+    made.members.reserve(records.size());
+    made.names.reserve(directory.size() - records.size() * CentralRecord::size + records.size());
     code = XADERR_OK;
     for (size_t ordinal = 0; ordinal < records.size() && code == XADERR_OK; ++ordinal) {
         const Record &record = records[ordinal];
