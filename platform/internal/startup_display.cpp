@@ -34,7 +34,6 @@ struct EarlyStart {
     std::thread thread;
     std::atomic<bool> done{false};
     Outcome outcome;
-    StartEnvironment environment;
 };
 
 EarlyStart *early = nullptr;
@@ -66,40 +65,62 @@ void restore_environment(const StartEnvironment &set)
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
+// The drivers to try, unless SDL_VIDEODRIVER names one: only those that
+// show windows to a user, since SDL would otherwise fall back to its
+// invisible offscreen driver when there is no display, and the program
+// would wait on a window nobody can see. A Wayland session is served by
+// its own driver, X11 (XWayland) only when that fails; Wayland is only tried
+// where its socket can be reached.
+const char *video_drivers()
+{
+    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    bool reachable = runtime_dir != nullptr && *runtime_dir != '\0';
+    if (reachable && wayland != nullptr && *wayland != '\0')
+        return "wayland,x11,KMSDRM";
+    return reachable ? "x11,wayland,KMSDRM" : "x11,KMSDRM";
+}
+
 void set_hints()
 {
     const platform::SdlCalls &sdl = platform::sdl();
     sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
     sdl.SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    // Only drivers that show windows to a user, unless SDL_VIDEODRIVER names
-    // one: SDL would otherwise fall back to its invisible offscreen driver
-    // when there is no display, and the program would wait on a window
-    // nobody can see. Wayland is only tried where it can be reached.
-    const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-    sdl.SetHint(SDL_HINT_VIDEODRIVER,
-                runtime_dir != nullptr && *runtime_dir != '\0' ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
+    sdl.SetHint(SDL_HINT_VIDEODRIVER, video_drivers());
     // A window that shows a picture does not keep the screen saver away.
     sdl.SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
 }
 
-// SDL loaded and its video started, on whichever thread calls it. The
+// SDL and the libraries beneath it loaded (most of what a video start
+// costs: some forty shared libraries mapped and relocated). Safe on any
+// thread: it starts nothing.
+Outcome load_sdl()
+{
+    Outcome outcome;
+    outcome.started = platform::sdl_load();
+    if (!outcome.started)
+        outcome.failure = std::string("intuition.library: ") + platform::sdl_load_error();
+    return outcome;
+}
+
+// SDL's video started. SDL's video is a subsystem of the thread that uses
+// the window: its Wayland driver, started on another thread, crashes, and
+// the others are not made for it either. So this runs on the thread that
+// opens intuition.library, which uses SDL alone from then on. The
 // environment is prepared by the caller.
 Outcome start_video()
 {
-    Outcome outcome;
-    if (!platform::sdl_load()) {
-        outcome.failure = std::string("intuition.library: ") + platform::sdl_load_error();
+    Outcome outcome = load_sdl();
+    if (!outcome.started)
         return outcome;
-    }
     set_hints();
     platform::x11_tolerate_events_to_vanished_windows();
     if (platform::sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        outcome.started = false;
         outcome.failure = std::string("SDL_InitSubSystem video: ") + platform::sdl().GetError();
         platform::sdl().Quit();
         platform::x11_restore_error_handler();
-        return outcome;
     }
-    outcome.started = true;
     return outcome;
 }
 
@@ -110,11 +131,10 @@ bool display_named()
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// The early start, ended and taken: its outcome, the environment restored.
+// The early start, ended and taken: its outcome.
 Outcome take_early()
 {
     early->thread.join();
-    restore_environment(early->environment);
     Outcome outcome = early->outcome;
     delete early;
     early = nullptr;
@@ -129,17 +149,15 @@ void start_early()
     EarlyStart *start = new (std::nothrow) EarlyStart;
     if (start == nullptr)
         return;
-    start->environment = prepare_environment();
     // What SDL and Xlib allocate on the thread lives as long as the window:
     // in an arena of the thread's own it would stay beside the main one.
     mallopt(M_ARENA_MAX, 1);
     try {
         start->thread = std::thread([start] {
-            start->outcome = start_video();
+            start->outcome = load_sdl();
             start->done = true;
         });
     } catch (...) {
-        restore_environment(start->environment);
         delete start;
         return; // the first open connects on its own
     }
@@ -167,13 +185,11 @@ void display_library_opened(const char *name)
 bool display_start()
 {
     Outcome outcome;
-    if (early != nullptr) {
-        outcome = take_early();
-    } else {
-        StartEnvironment set = prepare_environment();
-        outcome = start_video();
-        restore_environment(set);
-    }
+    if (early != nullptr)
+        take_early(); // the libraries are loaded, or start_video says why not
+    StartEnvironment set = prepare_environment();
+    outcome = start_video();
+    restore_environment(set);
     if (!outcome.started)
         journal("%s", outcome.failure.c_str());
     return outcome.started;
@@ -192,8 +208,7 @@ bool display_settle(bool wait)
         return true;
     if (!wait && !early->done)
         return false;
-    if (take_early().started)
-        display_stop();
+    take_early(); // loading started nothing that needs stopping
     return true;
 }
 

@@ -1,16 +1,17 @@
 // Connecting to the display (SDL's video start) for intuition.library.
 //
-// intuition.library's first OpenLibrary needs the display connected. When
-// the start-up allows it, that connection begins earlier, on a thread of its
+// intuition.library's first OpenLibrary needs the display connected. Most
+// of that cost is loading SDL2 and the forty-odd libraries beneath it. When
+// the start-up allows it, that loading begins earlier, on a thread of its
 // own, at the first OpenLibrary of datatypes.library: a picture member has
 // then been found and is about to be decoded, so a window is likely to
-// follow, and the connection runs while the picture is decoded. A run that
+// follow, and the libraries load while the picture is decoded. A run that
 // fails before (no document, no archive, no picture member) never loads SDL.
-// The first open of intuition.library then only waits for the connection
-// and takes its outcome. Without an early start it connects on its own
-// thread, as before. Either way the outcome is reported on the thread that
-// opens the library, and SDL and the display are used by that thread alone
-// from then on. Platform-internal.
+// The thread loads and starts nothing else: SDL's video is started by the
+// thread that opens intuition.library, which then uses SDL and the display
+// alone (SDL's Wayland driver crashes when started on another thread). With
+// WAYLAND_DISPLAY set, SDL's Wayland driver is tried first and X11 only
+// when it fails. Platform-internal.
 #ifndef QUILLPEEK_PLATFORM_STARTUP_DISPLAY_H
 #define QUILLPEEK_PLATFORM_STARTUP_DISPLAY_H
 
@@ -26,8 +27,8 @@ void display_allow_early_start();
 // when it is allowed and the library is datatypes.library.
 void display_library_opened(const char *name);
 
-// intuition.library's first open: the display connected, by the early start
-// or now. False when SDL or the display cannot be had; the reason is
+// intuition.library's first open: SDL loaded (by the early start or now) and
+// its video started on this thread. False when SDL or the display cannot be had; the reason is
 // journalled.
 bool display_start();
 
@@ -35,7 +36,7 @@ bool display_start();
 void display_stop();
 
 // After main: an early start that no one took. Returns true when it is over
-// (the connection has been closed again), false when it still runs and
+// (the libraries are loaded; nothing was started), false when it still runs and
 // wait is false; the process may then end without waiting for it.
 bool display_settle(bool wait);
 
