@@ -6,6 +6,7 @@
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,6 +26,10 @@ const uint64_t fs_truncate = 1ull << 14;
 const uint64_t fs_ioctl_dev = 1ull << 15;
 const uint64_t net_bind_tcp = 1ull << 0, net_connect_tcp = 1ull << 1;     // ABI 4
 const uint64_t scope_abstract_unix = 1ull << 0, scope_signal = 1ull << 1; // ABI 6
+
+// The rights that Landlock lets a rule give on a file rather than a folder.
+const uint64_t file_rights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                             LANDLOCK_ACCESS_FS_READ_FILE | fs_truncate | fs_ioctl_dev;
 
 struct RulesetAttr {
     uint64_t handled_access_fs;
@@ -64,10 +69,41 @@ bool grant(int ruleset, const char *path, uint64_t rights)
     int fd = open(path, O_PATH | O_CLOEXEC);
     if (fd < 0)
         return true;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
+        rights &= file_rights; // Landlock refuses a folder's rights on a file
     PathBeneathAttr rule = {rights, fd};
     long done = syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
     close(fd);
     return done == 0;
+}
+
+// The system's public files that a confined process may still read: the
+// shared libraries, so that a library is loaded only when a document needs
+// it, and the fonts with fontconfig's configuration and cache, for a sketch
+// of a document that carries no preview. They hold nothing of the user's;
+// none of them is writable by the process, nor anything under the home
+// folder. A path missing on this system is left out.
+const char *const public_files[] = {
+    "/lib",
+    "/lib64",
+    "/usr/lib",
+    "/usr/lib64",
+    "/usr/local/lib",
+    "/etc/ld.so.cache",
+    "/etc/fonts",
+    "/usr/share/fonts",
+    "/usr/local/share/fonts",
+    "/usr/share/fontconfig",
+    "/var/cache/fontconfig",
+};
+
+bool grant_public_files(int ruleset)
+{
+    bool granted = true;
+    for (const char *path : public_files)
+        granted = granted && grant(ruleset, path, LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);
+    return granted;
 }
 
 const char *confine_files(const char *input, const char *folder)
@@ -91,7 +127,8 @@ const char *confine_files(const char *input, const char *folder)
     // Files the process opened before are written through their descriptors,
     // which no rule governs: the folder needs only renaming into and removing.
     uint64_t placing = LANDLOCK_ACCESS_FS_MAKE_REG | LANDLOCK_ACCESS_FS_REMOVE_FILE;
-    bool granted = grant(ruleset, input, LANDLOCK_ACCESS_FS_READ_FILE) && grant(ruleset, folder, placing);
+    bool granted = grant(ruleset, input, LANDLOCK_ACCESS_FS_READ_FILE) && grant(ruleset, folder, placing) &&
+                   grant_public_files(ruleset);
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizers read the process's own maps when it ends.
     granted = granted && grant(ruleset, "/proc", LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);

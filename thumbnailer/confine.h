@@ -6,8 +6,11 @@
 // Confines the process for good, with Landlock and seccomp:
 //  - files: the input may be read; in the output folder (and beneath it)
 //    files may be renamed and removed; files opened before stay writable
-//    through their descriptors; every other file and folder is closed to
-//    opening, reading and writing (Landlock, when the kernel has it);
+//    through their descriptors; the system's public files may be read and
+//    nothing more: the shared library folders and /etc/ld.so.cache, the
+//    font folders and fontconfig's configuration and cache; every other
+//    file and folder, the user's home among them, is closed to opening,
+//    reading and writing (Landlock, when the kernel has it);
 //  - no new program (execve, execveat), no new process (fork, vfork, clone
 //    without CLONE_THREAD), no sockets, no connect, no ptrace, no opening of
 //    any file for writing or creating, whatever its path (seccomp).

@@ -17,10 +17,14 @@
 // process confines itself for good (Landlock and seccomp): it may read
 // INPUT, write the temporary file and OUTPUT's former file through the
 // descriptors it opened before, and rename and remove files in OUTPUT's
-// folder (and beneath it); every other file is closed to it; it may open no
-// file for writing at all; it can start no program, make no process, open
-// no socket and connect nowhere. On a
-// kernel without Landlock the seccomp half still holds. Its work is bounded
+// folder (and beneath it). Besides, it may read, and only read, the
+// system's public files it needs: the shared library folders and
+// /etc/ld.so.cache (a library is loaded only when a document needs it),
+// the font folders and fontconfig's configuration and cache. Every other
+// file is closed to it, nothing under the user's home among them; it may
+// open no file for writing at all; it can start no program, make no
+// process, open no socket and connect nowhere. On a kernel without
+// Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
 #include <fcntl.h>
 #include <malloc.h>

@@ -40,7 +40,7 @@ int unix_socket(const std::string &path, bool listen_there)
 
 // The checks, one letter each (y: it worked), made in a confined child.
 std::string confined_answers(const std::string &input, const std::string &folder, const std::string &other,
-                             const std::string &socket_path)
+                             const std::string &home_file, const std::string &socket_path)
 {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0)
@@ -51,15 +51,19 @@ std::string confined_answers(const std::string &input, const std::string &folder
         if (confine_process(input.c_str(), folder.c_str()) != nullptr)
             _exit(2);
         char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
-        const bool checks[] = {can_open(input, O_RDONLY), write(prepared, "png", 3) == 3,
-                               rename((folder + "/prepared").c_str(), (folder + "/done").c_str()) == 0,
-                               unlink((folder + "/done").c_str()) == 0,
-                               // the forbidden
-                               can_open(other, O_RDONLY), can_open("/etc/passwd", O_RDONLY),
-                               rename(input.c_str(), (folder + "/moved").c_str()) == 0,
-                               truncate((folder + "/existing").c_str(), 0) == 0,
-                               can_open(folder + "/new", O_WRONLY | O_CREAT),
-                               unix_socket(socket_path, false) >= 0, execv(argv[0], argv) == 0};
+        const bool checks[] = {
+            can_open(input, O_RDONLY), write(prepared, "png", 3) == 3,
+            rename((folder + "/prepared").c_str(), (folder + "/done").c_str()) == 0,
+            unlink((folder + "/done").c_str()) == 0,
+            // the forbidden
+            can_open(other, O_RDONLY), can_open("/etc/passwd", O_RDONLY),
+            rename(input.c_str(), (folder + "/moved").c_str()) == 0,
+            truncate((folder + "/existing").c_str(), 0) == 0, can_open(folder + "/new", O_WRONLY | O_CREAT),
+            unix_socket(socket_path, false) >= 0, execv(argv[0], argv) == 0, can_open(home_file, O_RDONLY),
+            can_open(input + ".png", O_WRONLY | O_CREAT),
+            // the system's public files, read only
+            can_open("/etc/ld.so.cache", O_RDONLY), can_open("/etc/fonts/fonts.conf", O_RDONLY),
+            can_open("/etc/fonts/fonts.conf", O_WRONLY)};
         std::string answers;
         for (bool yes : checks)
             answers += yes ? 'y' : 'n';
@@ -76,25 +80,31 @@ std::string confined_answers(const std::string &input, const std::string &folder
                : "child ended " + std::to_string(status);
 }
 
-TEST(Confinement, AllowsReadingTheInputAndWritingTheOutputFolderAndNothingElse)
+TEST(Confinement, AllowsReadingTheInputTheSystemsPublicFilesAndWritingTheOutputFolderAndNothingElse)
 {
-    testing_support::TempDir in, out, elsewhere;
+    testing_support::TempDir in, out, elsewhere, home;
     std::string input = in.file("document.odt"), other = elsewhere.file("secret.txt");
     testing_support::write_file(input, "document");
     testing_support::write_file(other, "secret");
+    testing_support::write_file(home.file(".bashrc"), "a user's file");
     testing_support::write_file(out.file("existing"), "a thumbnail");
     int listener = unix_socket(elsewhere.file("listening"), true);
     ASSERT_GE(listener, 0);
     int unconfined = unix_socket(elsewhere.file("listening"), false);
     ASSERT_GE(unconfined, 0);
     close(unconfined);
-    std::string answers = confined_answers(input, out.path(), other, elsewhere.file("listening"));
+    std::string answers =
+        confined_answers(input, out.path(), other, home.file(".bashrc"), elsewhere.file("listening"));
     close(listener);
-    ASSERT_EQ(answers.size(), 11u) << answers;
+    ASSERT_EQ(answers.size(), 16u) << answers;
     EXPECT_EQ(answers.substr(0, 4), "yyyy");
     // Without Landlock, seccomp alone still refuses opening for writing.
     EXPECT_EQ(answers.substr(4, 5), landlock_available() ? "nnnnn" : answers.substr(4, 4) + "n");
     EXPECT_EQ(answers.substr(9, 2), "nn");
+    EXPECT_EQ(answers.substr(11, 2), landlock_available() ? "nn" : answers.substr(11, 1) + "n")
+        << "home, beside";
+    bool fonts = access("/etc/fonts/fonts.conf", R_OK) == 0;
+    EXPECT_EQ(answers.substr(13, 3), fonts ? "yyn" : "yn" + answers.substr(15, 1)) << "public files";
 }
 
 } // namespace
