@@ -86,8 +86,9 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
 const char *load_preview(const char *path, Picture *picture)
 {
     char name[256];
-    if (!XAD_preview_name(path, name, sizeof name))
-        return XAD_file_problem(path, member_name);
+    const char *refused = nullptr;
+    if (!XAD_preview_name(path, name, sizeof name, &refused))
+        return refused != nullptr ? refused : XAD_file_problem(path, member_name);
     void *member = XAD_file_unpacker(path, name);
     uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
     if (size == 0)
