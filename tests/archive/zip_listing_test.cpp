@@ -152,3 +152,25 @@ TEST_F(ZipListing, MembersComeOutWithoutLibarchiveAsLibarchiveGivesThem)
 }
 
 } // namespace
+
+namespace
+{
+
+// Zips whose records lie: the document gets libarchive's answer, whether
+// the library's own reader takes it or steps aside.
+TEST_F(ZipListing, HostileZipsGetLibarchivesAnswer)
+{
+    std::string thumbnail = testing_support::encode_png(8, 8, testing_support::test_pattern(8, 8));
+    int direct = 0;
+    for (const testkit::HostileZip &zip : testkit::hostile_zips(thumbnail)) {
+        std::string path = dir.file(zip.name);
+        testing_support::write_file(path, zip.bytes);
+        bool taken;
+        expect_same_listing(path, taken);
+        expect_same_members(path);
+        direct += taken;
+    }
+    EXPECT_GE(direct, 1) << "the sound zip of the set is listed directly";
+}
+
+} // namespace
