@@ -66,8 +66,10 @@ TEST(Messages, FileUrisAreDecodedOrRefusedWithAMessage)
         EXPECT_EQ(path, "/tmp/a bé.odt") << uri;
     }
     for (const char *uri : {"file://server/share/a.odt", "file:///a%2", "file:///a%zz", "file:///a%00b",
-                            "file:relative.odt", "file://"})
+                            "file:relative.odt", "file://", "file:///a%2Fb", "file:///a?b", "file:///a#b"})
         EXPECT_NE(document_from_uri(uri, path), nullptr) << uri;
+    EXPECT_EQ(document_from_uri("file:///tmp/%FF%C3.odt", path), nullptr);
+    EXPECT_EQ(path, "/tmp/\xff\xc3.odt");
 
     // Whole program: the document a URI names is read, a remote one refused.
     std::string writer = testing_support::corpus_dir() + "/writer.odt";

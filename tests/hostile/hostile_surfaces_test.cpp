@@ -34,7 +34,9 @@ class HostileSurfaces : public ::testing::Test
 {
   protected:
     // The viewer on document: shown and closed, or the one message.
-    void expect_viewer(const std::string &document, const Outcome &outcome, const std::string &input = "")
+    // named: the document as the message quotes it, when not as given.
+    void expect_viewer(const std::string &document, const Outcome &outcome, const std::string &input = "",
+                       const std::string &named = "")
     {
         ProcessOptions options;
         options.env["QUILLPEEK_CLOSE_WHEN_SHOWN"] = "1";
@@ -49,7 +51,7 @@ class HostileSurfaces : public ::testing::Test
             return;
         }
         EXPECT_EQ(r.exit_code, 1) << document;
-        EXPECT_EQ(r.err.rfind("quillpeek: " + document + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.rfind("quillpeek: " + (named.empty() ? document : named) + ": ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find(outcome.words), std::string::npos) << r.err;
     }
@@ -204,6 +206,39 @@ TEST_F(HostileSurfaces, RelationshipsThatLeadAnywhere)
                        regular("docProps/preview.png", picture())});
         expect_both(path, row.outcome);
     }
+}
+
+} // namespace
+
+namespace
+{
+
+// file: URIs (the viewer's; file managers give the thumbnailer paths).
+TEST_F(HostileSurfaces, FileUrisThatNameNoFileOrAnOddOne)
+{
+    std::string odd = in.file("\xff\xfe.odt"); // a name that is not UTF-8
+    write_archive(odd, "zip", {regular("Thumbnails/thumbnail.png", picture())});
+    std::string folder = "file://" + in.path();
+    const std::string escaped = "escapes a NUL or a slash";
+    const std::string query = "with a query or fragment";
+    const struct {
+        std::string uri;
+        Outcome outcome;
+        std::string named = "";
+    } rows[] = {
+        {folder + "/%FF%FE.odt", shown},
+        // Named by its path, quoted as the shell would write it.
+        {folder + "/%FF%FD.odt", message("No such file"), "'" + in.path() + "/'$'\\377\\375''.odt'"},
+        {folder + "/%00.odt", message(escaped)},
+        {folder + "%2F%FF%FE.odt", message(escaped)},
+        {folder + "/%FF%FE.odt?x=1", message(query)},
+        {folder + "/%FF%FE.odt#page", message(query)},
+        {"file://elsewhere" + in.path() + "/%FF%FE.odt", message("of another computer")},
+        {"file://localhost" + in.path() + "/%FF%FE.odt", shown},
+        {"file://" + std::string(100000, 'h') + "/a.odt", message("of another computer")},
+    };
+    for (const auto &row : rows)
+        expect_viewer(row.uri, row.outcome, "", row.named);
 }
 
 } // namespace
