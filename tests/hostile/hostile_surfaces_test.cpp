@@ -242,3 +242,40 @@ TEST_F(HostileSurfaces, FileUrisThatNameNoFileOrAnOddOne)
 }
 
 } // namespace
+
+namespace
+{
+
+// The template query's line, from standard input.
+TEST(TemplateQuery, LinesOfAnyShapeGiveTheDocumentOrOneMessage)
+{
+    std::string writer = corpus_dir() + "/writer.odt";
+    const std::string asked = "DOCUMENTPATH/A: ", none = "There was no file specified!\n";
+    const struct {
+        const char *what;
+        std::string input;
+        int code;
+        std::string out, err;
+    } rows[] = {
+        {"no newline at its end", writer, 0, asked, ""},
+        {"empty", "", 1, asked + none, ""},
+        {"megabytes", std::string(3u << 20, 'a') + "\n" + writer + "\n", 1, asked + none,
+         "quillpeek: the line given is longer than 64 KiB\n"},
+        {"a NUL", writer + std::string(1, '\0') + "x\n", 1, asked + none,
+         "quillpeek: the line given holds a NUL byte, which no argument can\n"},
+        {"not UTF-8", "\xff\xfe.odt\n", 1, asked,
+         "quillpeek: ''$'\\377\\376''.odt': No such file or directory\n"},
+    };
+    for (const auto &row : rows) {
+        ProcessOptions options;
+        options.env["QUILLPEEK_CLOSE_WHEN_SHOWN"] = "1";
+        options.env["SDL_VIDEODRIVER"] = "offscreen";
+        options.input = row.input;
+        ProcessResult r = run_quillpeek({"?"}, options);
+        EXPECT_EQ(r.exit_code, row.code) << row.what << ": " << r.err;
+        EXPECT_EQ(r.out, row.out) << row.what;
+        EXPECT_EQ(r.err, row.err) << row.what;
+    }
+}
+
+} // namespace
