@@ -67,6 +67,17 @@ bool report(const char *path, const char *problem)
     return false;
 }
 
+// Has the picture class forget the picture it decoded last.
+void forget_last_decode()
+{
+    DataTypesBase = OpenLibrary("datatypes.library", 0);
+    if (DataTypesBase != nullptr) {
+        ForgetLastDecode();
+        CloseLibrary(DataTypesBase);
+        DataTypesBase = nullptr;
+    }
+}
+
 // The member's picture into *picture; null, or why it gives none. name is
 // the preview's member name, null for the thumbnail member.
 const char *decode_member(const char *name, void *member, uint32_t size, Picture *picture)
@@ -76,7 +87,7 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
     picture->height = picture->width != 0 ? DT_height(member, size) : 0;
     if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0) {
         // Nothing decodes it again: its memory serves the shrinking instead.
-        platform_forget_decoded_pictures();
+        forget_last_decode();
         return nullptr;
     }
     return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
