@@ -117,6 +117,7 @@ TEST_F(HostileSurfaces, ZipsWhoseRecordsLie)
         {"sizes-lie-into-next.zip", shown},      //
         {"sizes-lie-into-directory.zip", shown}, //
         {"sizes-lie-short.zip", message("")},    // half a PNG
+        {"stored-sizes-differ.zip", shown},      // the lie is b's
         {"offset-past-end.zip", message(none)},
         {"zip64-huge.zip", shown}, // the local header's sizes
         {"directory-repeated.zip", shown},

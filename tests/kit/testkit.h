@@ -53,6 +53,7 @@ std::string encode_jpeg(uint32_t width, uint32_t height, int components, const s
 struct ZipMember {
     std::string name, data;
     std::string central_extra; // the central record's extra field
+    bool descriptor = false;   // sizes in a data descriptor after the data
 };
 struct ZipLayout {
     std::string bytes;

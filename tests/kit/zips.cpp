@@ -20,18 +20,21 @@ std::string le(uint64_t value, int width)
     return bytes;
 }
 
-// The fields both headers share, from the version needed to the extra length.
-std::string common_fields(const ZipMember &m, size_t extra_length)
+// The fields both headers share, from the version needed to the extra
+// length; a local header whose sizes follow the data states none.
+std::string common_fields(const ZipMember &m, size_t extra_length, bool local)
 {
-    return le(20, 2) + le(0, 2) + le(0, 2) + le(0, 2) + le(0x21, 2) + le(crc32(m.data), 4) +
-           le(m.data.size(), 4) + le(m.data.size(), 4) + le(m.name.size(), 2) + le(extra_length, 2);
+    bool stated = !(local && m.descriptor);
+    return le(20, 2) + le(m.descriptor ? 8 : 0, 2) + le(0, 2) + le(0, 2) + le(0x21, 2) +
+           le(stated ? crc32(m.data) : 0, 4) + le(stated ? m.data.size() : 0, 4) +
+           le(stated ? m.data.size() : 0, 4) + le(m.name.size(), 2) + le(extra_length, 2);
 }
 
 } // namespace
 
 std::string local_header(const ZipMember &m)
 {
-    return "PK\3\4" + common_fields(m, 0) + m.name;
+    return "PK\3\4" + common_fields(m, 0, true) + m.name;
 }
 
 ZipLayout stored_zip(const std::vector<ZipMember> &members)
@@ -40,12 +43,14 @@ ZipLayout stored_zip(const std::vector<ZipMember> &members)
     for (const ZipMember &m : members) {
         zip.local.push_back(zip.bytes.size());
         zip.bytes += local_header(m) + m.data;
+        if (m.descriptor)
+            zip.bytes += "PK\7\10" + le(crc32(m.data), 4) + le(m.data.size(), 4) + le(m.data.size(), 4);
     }
     zip.directory = zip.bytes.size();
     for (size_t i = 0; i < members.size(); ++i) {
         const ZipMember &m = members[i];
         zip.central.push_back(zip.bytes.size());
-        zip.bytes += "PK\1\2" + le(0x031E, 2) + common_fields(m, m.central_extra.size()) + le(0, 2) +
+        zip.bytes += "PK\1\2" + le(0x031E, 2) + common_fields(m, m.central_extra.size(), false) + le(0, 2) +
                      le(0, 2) + le(0, 2) + le(0100644u << 16, 4) + le(zip.local[i], 4) + m.name +
                      m.central_extra;
     }
@@ -92,15 +97,16 @@ void repeat_directory(ZipLayout &zip)
 
 std::vector<HostileZip> hostile_zips(const std::string &thumbnail)
 {
-    const std::vector<ZipMember> plain = {{thumbnail_name, thumbnail, ""}, {"b", "bee", ""}};
-    const std::vector<ZipMember> last = {{"b", "bee", ""}, {thumbnail_name, thumbnail, ""}};
+    const std::vector<ZipMember> plain = {{thumbnail_name, thumbnail, "", false}, {"b", "bee", "", false}};
+    const std::vector<ZipMember> last = {{"b", "bee", "", false}, {thumbnail_name, thumbnail, "", false}};
     // The thumbnail's data holds a local header of its own, which b's
     // central record names: the two members overlap.
     const std::vector<ZipMember> nested = {
-        {thumbnail_name, thumbnail + local_header({"b", "bee", ""}) + "bee", ""}, {"b", "bee", ""}};
+        {thumbnail_name, thumbnail + local_header({"b", "bee", "", false}) + "bee", "", false},
+        {"b", "bee", "", false}};
     // zip64 sizes of 2^62 in the thumbnail's central record.
     std::string zip64 = le(1, 2) + le(16, 2) + le(uint64_t(1) << 62, 8) + le(uint64_t(1) << 62, 8);
-    const std::vector<ZipMember> huge = {{thumbnail_name, thumbnail, zip64}, {"b", "bee", ""}};
+    const std::vector<ZipMember> huge = {{thumbnail_name, thumbnail, zip64, false}, {"b", "bee", "", false}};
     std::vector<HostileZip> zips;
     auto add = [&](const char *name, const std::vector<ZipMember> &members, void (*patch)(ZipLayout &)) {
         ZipLayout zip = stored_zip(members);
@@ -127,6 +133,11 @@ std::vector<HostileZip> hostile_zips(const std::string &thumbnail)
         [](ZipLayout &z) { claim_length(z, 1, z.directory - z.local[1] - local_name - 24 + 20); });
     add("sizes-lie-short.zip", plain,
         [](ZipLayout &z) { claim_length(z, 0, (z.local[1] - z.local[0] - local_name - 24) / 2); });
+    // A stored member, its sizes after its data, whose central record
+    // gives two sizes.
+    const std::vector<ZipMember> described = {{thumbnail_name, thumbnail, "", true}, {"b", "bee", "", true}};
+    add("stored-sizes-differ.zip", described,
+        [](ZipLayout &z) { put_le(z.bytes, z.central[1] + central_sizes + 4, 4099, 4); });
     add("offset-past-end.zip", plain,
         [](ZipLayout &z) { put_le(z.bytes, z.central[0] + central_offset, 0x7FFF0000u, 4); });
     add("zip64-huge.zip", huge, [](ZipLayout &z) {
