@@ -167,8 +167,12 @@ PreviewTarget resolve_target(const std::string &target, std::string &member)
 PreviewTarget preview_target(const char *xml, std::string &member)
 {
     PreviewTarget first_refusal = PreviewTarget::none;
-    for (const char *at = strstr(xml, "<Relationship"); at != nullptr; at = strstr(at + 1, "<Relationship")) {
-        const char *end = strchr(at, '>');
+    // Each element is read once: the next is looked for after its end, so
+    // that a part of a million unended elements costs one pass, not a pass
+    // for each of them.
+    const char *end = xml;
+    for (const char *at = strstr(xml, "<Relationship"); at != nullptr; at = strstr(end, "<Relationship")) {
+        end = strchr(at, '>');
         if (end == nullptr)
             break;
         const char *type, *type_end;

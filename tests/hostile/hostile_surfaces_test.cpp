@@ -150,6 +150,14 @@ std::string relationships(const std::string &elements)
            elements + "</Relationships>";
 }
 
+std::string repeated(const std::string &text, size_t times)
+{
+    std::string all;
+    for (size_t i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
 TEST_F(HostileSurfaces, RelationshipsThatLeadAnywhere)
 {
     const std::string outside = "its preview is named outside the document";
@@ -192,6 +200,11 @@ TEST_F(HostileSurfaces, RelationshipsThatLeadAnywhere)
          relationships(relationship("Target=\"../t.png\"") + relationship("Target=\"http://x/t.png\"")),
          message(escaping)},
         {"nested-deep", relationships(deep), shown},
+        // Nearly 1 MiB of elements that end only with the last: each was
+        // read to that end, minutes of work.
+        {"unended",
+         relationships(repeated("<Relationship ", 74000) + relationship("Target=\"docProps/preview.png\"")),
+         shown},
         {"many-mb",
          relationships(std::string(3u << 20, ' ') + relationship("Target=\"docProps/preview.png\"")),
          message("larger than 1 MiB")},
