@@ -44,10 +44,13 @@ const char *XAD_member_problem(const char *path, const char *wanted);
 
 // The member that an Office Open XML package names as its preview picture
 // (the relationship of type metadata/thumbnail in "_rels/.rels",
-// conventionally "docProps/thumbnail.jpeg"), its name copied into name
-// (room for size bytes, leading "/" removed). False when the document is no
-// such package, names no preview, or the name does not fit.
-bool XAD_preview_name(const char *path, char *name, size_t size);
+// conventionally "docProps/thumbnail.jpeg"), its target resolved against the
+// package root (archive/relationships.h) and copied into name (room for size
+// bytes). False when the document is no such package, names no preview, or
+// the preview cannot be followed; *problem (when given) then says why the
+// package's own relationship was refused ("its preview is named outside the
+// document ..."), or is null when there is no such relationship.
+bool XAD_preview_name(const char *path, char *name, size_t size, const char **problem = nullptr);
 
 // Whether a preview member that the picture class refused is a Windows
 // metafile (WMF or EMF): by its first bytes or by its name's extension.

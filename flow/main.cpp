@@ -54,8 +54,9 @@ bool show_member(const char *path, const char *name, void *member, uint32_t size
 bool show_preview(const char *path)
 {
     char name[256];
-    if (!XAD_preview_name(path, name, sizeof name))
-        return report_problem(path, XAD_file_problem(path, member_name));
+    const char *refused = nullptr;
+    if (!XAD_preview_name(path, name, sizeof name, &refused))
+        return report_problem(path, refused != nullptr ? refused : XAD_file_problem(path, member_name));
     void *member = XAD_file_unpacker(path, name);
     uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
     if (size == 0)

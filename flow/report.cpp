@@ -97,22 +97,31 @@ int hex_digit(char c)
                                   : -1;
 }
 
-// Percent-decodes text into path; false on a malformed escape or a NUL.
-bool percent_decode(const char *text, std::string &path)
+const char *const malformed_uri = "it is not a well-formed file: URI (file:///PATH, with %XX escapes)";
+
+// Percent-decodes text into path; null, or why the URI names no file: a
+// malformed escape, an escaped NUL or slash (which no file name holds), a
+// query or a fragment. Other bytes, UTF-8 or not, are the name's own.
+const char *percent_decode(const char *text, std::string &path)
 {
     path.clear();
     for (const char *c = text; *c != '\0'; ++c) {
+        if (*c == '?' || *c == '#')
+            return "it is a file: URI with a query or fragment (\"?\" or \"#\"), which names no file";
         if (*c != '%') {
             path += *c;
             continue;
         }
         int high = hex_digit(c[1]), low = high >= 0 ? hex_digit(c[2]) : -1;
-        if (low < 0 || (high == 0 && low == 0))
-            return false;
-        path += static_cast<char>(high << 4 | low);
+        if (low < 0)
+            return malformed_uri;
+        char byte = static_cast<char>(high << 4 | low);
+        if (byte == '\0' || byte == '/')
+            return "its file: URI escapes a NUL or a slash (%00, %2F), which no file name holds";
+        path += byte;
         c += 2;
     }
-    return true;
+    return nullptr;
 }
 
 } // namespace
@@ -199,7 +208,7 @@ const char *document_from_uri(const char *argument, std::string &path)
         if (!local)
             return "it is a file: URI of another computer, which cannot be read";
     }
-    if (rest == nullptr || *rest != '/' || !percent_decode(rest, path))
-        return "it is not a well-formed file: URI (file:///PATH, with %XX escapes)";
-    return nullptr;
+    if (rest == nullptr || *rest != '/')
+        return malformed_uri;
+    return percent_decode(rest, path);
 }

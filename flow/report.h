@@ -42,7 +42,9 @@ bool answer_option(const char *argument, const char *version);
 
 // The document a "file:" URI names, percent-decoded, in path (the argument
 // unchanged when it is no such URI). Returns null on success, else why the
-// URI cannot be read.
+// URI cannot be read: another computer's host, a malformed escape, an escaped
+// NUL or slash, a query or a fragment. Decoded bytes that are not UTF-8 are
+// kept: a file name is bytes.
 const char *document_from_uri(const char *argument, std::string &path);
 
 #endif

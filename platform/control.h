@@ -62,8 +62,9 @@ long platform_xad_direct_zip_listings();
 long platform_xad_direct_zip_extractions();
 
 // Makes datatypes.library forget the last picture it decoded, so that the
-// next layout decodes again (for benchmarks of a first decode), or so that
-// its memory serves other work once nothing will ask for it again.
+// next layout decodes again (for benchmarks of a first decode, and the
+// platform's reset between tests); programs call the library's own
+// ForgetLastDecode (platform/datatypes.h).
 void platform_forget_decoded_pictures();
 
 // Datatype objects made and not yet disposed of.

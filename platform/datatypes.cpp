@@ -310,6 +310,14 @@ void platform_forget_decoded_pictures()
     last.pixels.reset();
 }
 
+void LVO_ForgetLastDecode(struct Library *base)
+{
+    if (!platform::library_ready(base, "datatypes.library", "ForgetLastDecode"))
+        return;
+    platform::journal("ForgetLastDecode");
+    platform_forget_decoded_pictures();
+}
+
 long platform_live_objects()
 {
     return live_objects().count();

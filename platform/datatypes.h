@@ -113,6 +113,16 @@ void LVO_DisposeDTObject(struct Library *base, Object *o);
 IPTR LVO_DoDTMethodA(struct Library *base, Object *o, struct Window *win, struct Requester *req, Msg msg);
 ULONG LVO_GetDTAttrsA(struct Library *base, Object *o, const struct TagItem *attrs);
 
+// Forgets the last picture the class decoded, so that its memory serves
+// other work once nothing will ask for that picture again (objects made
+// keep their own bitmaps); the next layout of that source decodes anew.
+void LVO_ForgetLastDecode(struct Library *base);
+
+inline void ForgetLastDecode()
+{
+    LVO_ForgetLastDecode(DataTypesBase);
+}
+
 inline Object *NewDTObjectA(APTR name, const struct TagItem *attrs)
 {
     return LVO_NewDTObjectA(DataTypesBase, name, attrs);

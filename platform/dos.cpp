@@ -136,6 +136,8 @@ bool assign(const std::vector<TemplateItem> &items, const std::vector<std::strin
 
 // Reads one line of standard input, without its newline. False at the end of
 // the input with nothing read, or for a line longer than a command line.
+// The longer line (or one holding a NUL) is read to its end and named on
+// standard error.
 bool read_line(std::string &line)
 {
     const size_t longest = 64 * 1024;
@@ -144,7 +146,15 @@ bool read_line(std::string &line)
     while ((c = std::getchar()) != EOF && c != '\n')
         if (line.size() < longest + 1)
             line += static_cast<char>(c);
-    return (c != EOF || !line.empty()) && line.size() <= longest;
+    const char *problem = line.size() > longest                  ? "is longer than 64 KiB"
+                          : line.find('\0') != std::string::npos ? "holds a NUL byte, which no argument can"
+                                                                 : nullptr;
+    if (problem != nullptr) {
+        std::fprintf(stderr, "%s: the line given %s\n", program_invocation_short_name, problem);
+        platform::set_io_error(ERROR_LINE_TOO_LONG);
+        return false;
+    }
+    return c != EOF || !line.empty();
 }
 
 // A quoted item's escapes: *" a quote, ** a star, *N a newline, *E an escape.

@@ -49,6 +49,7 @@ LONG LVO_SetIoErr(struct Library *base, LONG code);
 // Codes of IoErr that the libraries set.
 enum : LONG {
     ERROR_NO_FREE_STORE = 103,
+    ERROR_LINE_TOO_LONG = 120, // the template query's line: past 64 KiB, or with a NUL
     ERROR_OBJECT_TOO_LARGE = 207,
 };
 

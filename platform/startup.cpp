@@ -43,6 +43,7 @@ void check_break()
     ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
     (void)ignored;
     platform::journal("Break");
+    platform::console_close(); // a desktop start's text is still shown
     _exit(RETURN_FAIL);
 }
 

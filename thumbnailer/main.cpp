@@ -32,6 +32,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -70,6 +71,17 @@ bool report(const char *path, const char *problem)
     return false;
 }
 
+// Has the picture class forget the picture it decoded last.
+void forget_last_decode()
+{
+    DataTypesBase = OpenLibrary("datatypes.library", 0);
+    if (DataTypesBase != nullptr) {
+        ForgetLastDecode();
+        CloseLibrary(DataTypesBase);
+        DataTypesBase = nullptr;
+    }
+}
+
 // The member's picture into *picture; null, or why it gives none. name is
 // the preview's member name, null for the thumbnail member.
 const char *decode_member(const char *name, void *member, uint32_t size, Picture *picture)
@@ -79,7 +91,7 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
     picture->height = picture->width != 0 ? DT_height(member, size) : 0;
     if (picture->pixels != nullptr && picture->width != 0 && picture->height != 0) {
         // Nothing decodes it again: its memory serves the shrinking instead.
-        platform_forget_decoded_pictures();
+        forget_last_decode();
         return nullptr;
     }
     return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
@@ -90,8 +102,9 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
 const char *load_preview(const char *path, Picture *picture)
 {
     char name[256];
-    if (!XAD_preview_name(path, name, sizeof name))
-        return XAD_file_problem(path, member_name);
+    const char *refused = nullptr;
+    if (!XAD_preview_name(path, name, sizeof name, &refused))
+        return refused != nullptr ? refused : XAD_file_problem(path, member_name);
     void *member = XAD_file_unpacker(path, name);
     uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
     if (size == 0)
@@ -265,23 +278,56 @@ int open_existing(const char *output)
     return fd;
 }
 
+// The PNG written whole to fd; false after a message naming why not: a
+// write that failed says its error, one that wrote nothing more (errno left
+// as it was) says so rather than quote an earlier call's error.
+bool write_whole(const char *output, int fd, const void *png, size_t png_size)
+{
+    errno = 0;
+    if (platform_write_all(fd, png, png_size) == png_size)
+        return true;
+    return report(output, errno != 0 ? strerror(errno)
+                                     : "the thumbnail could not be written whole (is the disk full?)");
+}
+
 // The complete PNG into the temporary file, renamed to OUTPUT; then into
 // the empty file that OUTPUT named before, for a caller holding it open.
 bool put_in_place(const char *output, const std::string &temporary, int fd, int existing, const void *png,
                   size_t png_size)
 {
-    if (platform_write_all(fd, png, png_size) != png_size)
-        return report(output, strerror(errno));
+    if (!write_whole(output, fd, png, png_size))
+        return false;
     if (rename(temporary.c_str(), output) != 0)
         return report(output, strerror(errno));
-    if (existing >= 0 && platform_write_all(existing, png, png_size) != png_size)
-        return report(output, strerror(errno));
-    return true;
+    return existing < 0 || write_whole(output, existing, png, png_size);
+}
+
+// Why OUTPUT cannot take the thumbnail, or null. What OUTPUT names now must
+// be a regular file or a symbolic link, which the thumbnail replaces (the
+// link's target is never written); a folder, a FIFO, a device or a socket is
+// never replaced.
+const char *output_problem(const char *output)
+{
+    struct stat st;
+    if (*output == '\0')
+        return "is an empty name";
+    if (output[strlen(output) - 1] == '/')
+        return "names a folder, not a file for the thumbnail";
+    if (lstat(output, &st) != 0)
+        return errno == ENOENT ? nullptr : strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "is a folder, not a file for the thumbnail";
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return "is not a regular file (a FIFO, a device or a socket), which is never replaced";
+    return nullptr;
 }
 
 // The whole work, with GfxBase and CyberGfxBase open.
 bool thumbnail(const char *input, const char *output, uint32_t size)
 {
+    const char *problem = output_problem(output);
+    if (problem != nullptr)
+        return report(output, problem);
     std::string folder = folder_of(output);
     std::string temporary = folder + "/.quillpeek-thumbnail-XXXXXX";
     int fd = mkostemp(&temporary[0], O_CLOEXEC);
@@ -311,7 +357,8 @@ uint32_t size_argument(const char *text)
     char *end = nullptr;
     errno = 0;
     unsigned long size = strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || size == 0 || size > largest_size)
+    if (errno != 0 || end == text || *end != '\0' || !isdigit(static_cast<unsigned char>(text[0])) ||
+        size == 0 || size > largest_size)
         return 0;
     return static_cast<uint32_t>(size);
 }

@@ -1,12 +1,16 @@
-// The console of a desktop start: the standard streams kept in an unnamed
-// file, shown in a message window when the program ends.
+// The console of a desktop start: the standard streams read from a pipe by
+// a thread of their own, which keeps the first console_kept_limit bytes and
+// counts the rest; shown in a message window when the program ends.
 #include "platform/internal/console.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -17,12 +21,58 @@
 namespace
 {
 
-// The longest text the window shows; the streams get all of it.
+// The longest text the window shows; the streams get all that was kept.
 const size_t window_text_limit = 8192;
 
-int kept = -1;         // the unnamed file that holds what was written
 int given_stream = -1; // the standard error the process was given
 int given_output = -1; // its standard output
+
+// What the reader thread keeps: the first bytes written, and how many more
+// there were.
+struct Kept {
+    int from = -1; // the pipe's reading end
+    int stop = -1; // written to when the streams are closed
+    int stop_reader = -1;
+    pthread_t reader;
+    char text[platform::console_kept_limit];
+    size_t length = 0;
+    unsigned long long cut = 0;
+} kept;
+
+// Takes in what is in the pipe; false at its end.
+bool take_available()
+{
+    char chunk[4096];
+    for (;;) {
+        ssize_t got = read(kept.from, chunk, sizeof chunk);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            return false; // its end: every writing end is closed
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return true; // nothing more for now
+        size_t room = std::min(static_cast<size_t>(got), sizeof kept.text - kept.length);
+        std::memcpy(kept.text + kept.length, chunk, room);
+        kept.length += room;
+        kept.cut += static_cast<size_t>(got) - room;
+    }
+}
+
+void *read_streams(void *)
+{
+    struct pollfd waits[2] = {{kept.from, POLLIN, 0}, {kept.stop_reader, POLLIN, 0}};
+    for (;;) {
+        if (poll(waits, 2, -1) < 0 && errno != EINTR)
+            break;
+        if ((waits[0].revents & (POLLIN | POLLHUP)) != 0 && !take_available())
+            break;
+        if ((waits[1].revents & POLLIN) != 0) {
+            take_available(); // what was written before the streams closed
+            break;
+        }
+    }
+    return nullptr;
+}
 
 // Descriptors 0 to 2 open, on /dev/null where the process was given none,
 // so that nothing of the console's lands on them.
@@ -47,14 +97,49 @@ bool has_controlling_terminal()
     return true;
 }
 
-// Everything written so far.
+// The pipe the streams are given, and its reader started; false, with
+// nothing left open, when either cannot be had.
+bool start_reader(int &writing)
+{
+    int streams[2], stop[2];
+    if (pipe2(streams, O_CLOEXEC) != 0)
+        return false;
+    if (pipe2(stop, O_CLOEXEC) != 0) {
+        close(streams[0]);
+        close(streams[1]);
+        return false;
+    }
+    fcntl(streams[0], F_SETFL, O_NONBLOCK);
+    kept.from = streams[0];
+    kept.stop_reader = stop[0];
+    kept.stop = stop[1];
+    if (pthread_create(&kept.reader, nullptr, read_streams, nullptr) != 0) {
+        for (int fd : {streams[0], streams[1], stop[0], stop[1]})
+            close(fd);
+        kept.from = kept.stop = kept.stop_reader = -1;
+        return false;
+    }
+    writing = streams[1];
+    return true;
+}
+
+// Everything kept, the reader ended; with a last line when some was cut.
 std::string kept_text()
 {
-    std::string text;
-    char chunk[4096];
-    off_t at = 0;
-    for (ssize_t got; (got = pread(kept, chunk, sizeof chunk, at)) > 0; at += got)
-        text.append(chunk, static_cast<size_t>(got));
+    char one = 0;
+    ssize_t ignored = write(kept.stop, &one, 1);
+    (void)ignored;
+    pthread_join(kept.reader, nullptr);
+    for (int fd : {kept.from, kept.stop, kept.stop_reader})
+        close(fd);
+    kept.from = kept.stop = kept.stop_reader = -1;
+    std::string text(kept.text, kept.length);
+    if (kept.cut > 0) {
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+        text += "[" + std::to_string(kept.cut) + " more bytes were written and cut: at most " +
+                std::to_string(platform::console_kept_limit / 1024) + " KiB are kept]\n";
+    }
     return text;
 }
 
@@ -80,7 +165,10 @@ void show_window(const std::string &text)
         platform::journal("Console text %.*s", static_cast<int>(end - start), text.c_str() + start);
         start = end + 1;
     }
-    if (!platform::sdl_load())
+    const char *x = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY");
+    if ((x == nullptr || *x == '\0') && (wayland == nullptr || *wayland == '\0'))
+        platform::journal("Console no window: no display"); // nor any helper program's window
+    else if (!platform::sdl_load())
         platform::journal("Console no window: %s", platform::sdl_load_error());
     else if (platform::sdl().ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Quillpeek", text.c_str(), nullptr) !=
              0)
@@ -104,29 +192,29 @@ bool console_open(int *argc, char **argv)
     if (has_controlling_terminal())
         return false;
     fill_standard_descriptors();
-    kept = memfd_create("quillpeek-console", MFD_CLOEXEC);
-    if (kept < 0)
+    int writing;
+    if (!start_reader(writing))
         return false;
     given_output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     given_stream = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    dup2(kept, STDOUT_FILENO);
-    dup2(kept, STDERR_FILENO);
+    dup2(writing, STDOUT_FILENO);
+    dup2(writing, STDERR_FILENO);
+    close(writing);
     platform::journal("Console opened");
     return true;
 }
 
 void console_close()
 {
-    if (kept < 0)
+    if (kept.from < 0)
         return;
-    std::string text = kept_text();
-    // The streams go back to what the process was given, the text with them.
+    // The streams go back to what the process was given, closing the pipe's
+    // writing ends; the text goes after them.
     dup2(given_output, STDOUT_FILENO);
     dup2(given_stream, STDERR_FILENO);
     close(given_output);
     close(given_stream);
-    close(kept);
-    kept = -1;
+    std::string text = kept_text();
     platform_write_all(STDERR_FILENO, text.data(), text.size());
     if (!text.empty())
         show_window(window_text(text));

@@ -10,13 +10,24 @@
 // does the process end, with main's return code. Without a display the text
 // goes to the given stream alone.
 //
+// At most console_kept_limit bytes of what is written are kept (a thread
+// reads the streams from a pipe); the rest is counted, not kept, and a last
+// line of the text says how much was cut. A Ctrl-C noticed during a desktop
+// start ends the program as always, after the kept text (with "***Break")
+// has been given on and shown.
+//
 // Started from a terminal, or without the marker, nothing changes: a shell
 // user's redirected or piped streams are never turned into windows.
 #ifndef QUILLPEEK_PLATFORM_CONSOLE_H
 #define QUILLPEEK_PLATFORM_CONSOLE_H
 
+#include <cstddef>
+
 namespace platform
 {
+
+// How much of a desktop start's output is kept: 64 KiB.
+constexpr size_t console_kept_limit = 64 * 1024;
 
 // The marker that the desktop entry's Exec line puts first.
 extern const char *const desktop_marker;

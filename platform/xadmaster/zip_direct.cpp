@@ -38,9 +38,47 @@ struct Stored {
     uint64_t compressed, size;
 };
 
+// Whether a data descriptor after the data (when the flags say there is
+// one) states the central record's CRC and sizes: libarchive checks it.
+bool descriptor_agrees(int fd, const Stored &m, uint32_t flags)
+{
+    std::string d;
+    if ((flags & ZIP_LENGTH_AT_END) == 0)
+        return true;
+    if (!read_exactly(fd, d, 16, m.data_start + static_cast<int64_t>(m.compressed)))
+        return false;
+    Fields f{d, Fields{d, 0}.signature("PK\7\10") ? 4u : 0u};
+    return f.le(0, 4) == m.crc && f.le(4, 4) == m.compressed && f.le(8, 4) == m.size;
+}
+
+// Whether a stored member whose sizes follow its data holds, before its
+// end, a data descriptor that fits the bytes before it: libarchive ends the
+// member at the first such descriptor.
+bool early_descriptor(const Stored &m, uint32_t flags, const char *memory)
+{
+    if (m.method != method_stored || (flags & ZIP_LENGTH_AT_END) == 0)
+        return false;
+    auto le32 = [](const char *p) {
+        const unsigned char *b = reinterpret_cast<const unsigned char *>(p);
+        return uint64_t(b[0]) | uint64_t(b[1]) << 8 | uint64_t(b[2]) << 16 | uint64_t(b[3]) << 24;
+    };
+    const char *end = memory + m.size;
+    for (const char *at = memory; end - at >= 16; ++at) {
+        at = static_cast<const char *>(memmem(at, static_cast<size_t>(end - at), "PK\7\10", 4));
+        if (at == nullptr || end - at < 16)
+            break;
+        uint64_t before = static_cast<uint64_t>(at - memory);
+        if (le32(at + 8) == before &&
+            le32(at + 4) == crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(before)))
+            return true;
+    }
+    return false;
+}
+
 // The member whose central record lies at central, named name and sized
 // listed, when it is plain enough to be taken here.
-bool locate(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed, Stored &m)
+bool locate(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed, Stored &m,
+            uint32_t &flags)
 {
     std::string bytes;
     size_t name_length = std::strlen(name);
@@ -55,13 +93,18 @@ bool locate(int fd, int64_t directory_start, int64_t central, const char *name, 
         (c.method == method_stored && c.compressed_size != c.uncompressed_size))
         return false;
     m = {c.method, uint32_t(Fields{bytes, 0}.le(16, 4)), 0, c.compressed_size, c.uncompressed_size};
-    if (!read_exactly(fd, bytes, LocalHeader::size, static_cast<int64_t>(c.local_offset)) ||
+    flags = c.flags;
+    std::string record = bytes.substr(0, CentralRecord::size);
+    if (c.local_offset >= static_cast<uint64_t>(directory_start) ||
+        !read_exactly(fd, bytes, LocalHeader::size + name_length, static_cast<int64_t>(c.local_offset)) ||
         !Fields{bytes, 0}.signature("PK\3\4"))
         return false;
     LocalHeader local = decode_local({bytes, 0});
     m.data_start = static_cast<int64_t>(c.local_offset + local.length());
-    return local.method == c.method && (local.flags & ZIP_ENCRYPTED) == 0 &&
-           m.data_start + static_cast<int64_t>(m.compressed) <= directory_start;
+    return local.name_length == name_length && bytes.compare(LocalHeader::size, name_length, name) == 0 &&
+           local_agrees({bytes, 0}, {record, 0}) && (local.flags & ZIP_ENCRYPTED) == 0 &&
+           m.data_start + static_cast<int64_t>(m.compressed) <= directory_start &&
+           descriptor_agrees(fd, m, c.flags);
 }
 
 // The member's data inflated (or copied) into memory[0, m.size); false
@@ -99,9 +142,11 @@ bool unpack(int fd, const Stored &m, char *memory)
 bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
                           char *memory, size_t room)
 {
-    Stored m;
+    Stored m = {};
+    uint32_t flags = 0;
     if (listed > room || listed > limits::archive_extract_unpacked || listed > UINT32_MAX ||
-        !locate(fd, directory_start, central, name, listed, m) || !unpack(fd, m, memory))
+        !locate(fd, directory_start, central, name, listed, m, flags) || !unpack(fd, m, memory) ||
+        early_descriptor(m, flags, memory))
         return false;
     if (crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(m.size)) != m.crc)
         return false;

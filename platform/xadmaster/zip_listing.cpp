@@ -160,9 +160,11 @@ struct Window {
     }
 };
 
-// Whether the record's local header is plain and names the member as its
-// central record does.
-bool plain_local(Window &window, const std::string &directory, const Record &record)
+// Whether the record's local header is plain, names the member as its
+// central record does, agrees with it on how the data is read, and the data
+// ends by next (the following local header, or the directory): members that
+// overlap each other or the directory are left to libarchive.
+bool plain_local(Window &window, const std::string &directory, const Record &record, int64_t next)
 {
     const Record &c = record;
     const char *head = window.get(static_cast<int64_t>(c.local_offset), LocalHeader::size);
@@ -172,8 +174,11 @@ bool plain_local(Window &window, const std::string &directory, const Record &rec
     if (!Fields{fixed, 0}.signature("PK\3\4"))
         return false;
     LocalHeader local = decode_local({fixed, 0});
+    Fields central{directory, record.name_at - CentralRecord::size};
+    uint64_t data_end = c.local_offset + local.length() + central_checks(central).compressed;
     if (local.name_length != c.name_length || (local.flags & ZIP_ENCRYPTED) != 0 ||
-        local.method == ZIP_METHOD_AES)
+        local.method == ZIP_METHOD_AES || !local_agrees({fixed, 0}, central) ||
+        data_end > static_cast<uint64_t>(next))
         return false;
     const char *rest = window.get(static_cast<int64_t>(c.local_offset), local.length());
     if (rest == nullptr ||
@@ -194,8 +199,9 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
         !zip_directory(fd, size, start, directory) || !plain_records(directory, records))
         return false;
     Window window{fd, start, -1, std::string()};
-    for (const Record &record : records)
-        if (!plain_local(window, directory, record))
+    for (size_t i = 0; i < records.size(); ++i)
+        if (!plain_local(window, directory, records[i],
+                         i + 1 < records.size() ? static_cast<int64_t>(records[i + 1].local_offset) : start))
             return false;
     Listing made;
     made.zip = true;

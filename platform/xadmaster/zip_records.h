@@ -26,6 +26,7 @@ struct Fields {
 
 enum : uint32_t {
     ZIP_ENCRYPTED = 1u << 0,         // general purpose flags
+    ZIP_LENGTH_AT_END = 1u << 3,     // (sizes in a data descriptor after the data)
     ZIP_STRONG_ENCRYPTION = 1u << 6, //
     ZIP_MASKED_HEADERS = 1u << 13,   //
     ZIP_UTF8_NAME = 1u << 11,        //
@@ -71,6 +72,43 @@ struct LocalHeader {
 inline LocalHeader decode_local(const Fields &f)
 {
     return {uint32_t(f.le(6, 2)), uint32_t(f.le(8, 2)), uint32_t(f.le(26, 2)), uint32_t(f.le(28, 2))};
+}
+
+// The CRC-32 and sizes a record states, at their places in it.
+struct Checks {
+    uint64_t crc, compressed, uncompressed;
+};
+
+inline Checks central_checks(const Fields &f)
+{
+    return {f.le(16, 4), f.le(20, 4), f.le(24, 4)};
+}
+
+inline Checks local_checks(const Fields &f)
+{
+    return {f.le(14, 4), f.le(18, 4), f.le(22, 4)};
+}
+
+// Whether a member's local header (at local) and its central record (at
+// central) say the same about how its data is read: method, the flags that
+// change the reading, and each of CRC and sizes that the local header
+// states (0 when it leaves them to the central record); a stored member's
+// two sizes must be one. Where they differ, libarchive's reading is the
+// document's, and the member is left to libarchive.
+inline bool local_agrees(const Fields &local, const Fields &central)
+{
+    const uint32_t reading =
+        ZIP_ENCRYPTED | ZIP_LENGTH_AT_END | ZIP_STRONG_ENCRYPTION | ZIP_UTF8_NAME | ZIP_MASKED_HEADERS;
+    LocalHeader l = decode_local(local);
+    CentralRecord c = decode_central(central);
+    Checks lc = local_checks(local), cc = central_checks(central);
+    auto states = [](uint64_t local_value, uint64_t value) {
+        return local_value == 0 || local_value == value;
+    };
+    bool stored_plainly = c.method != 0 || c.compressed_size == c.uncompressed_size;
+    return l.method == c.method && ((l.flags ^ c.flags) & reading) == 0 && stored_plainly &&
+           states(lc.crc, cc.crc) && states(lc.compressed, cc.compressed) &&
+           states(lc.uncompressed, cc.uncompressed);
 }
 
 // The zip's central directory, when its end record closes the file and the

@@ -66,8 +66,10 @@ TEST(Messages, FileUrisAreDecodedOrRefusedWithAMessage)
         EXPECT_EQ(path, "/tmp/a bé.odt") << uri;
     }
     for (const char *uri : {"file://server/share/a.odt", "file:///a%2", "file:///a%zz", "file:///a%00b",
-                            "file:relative.odt", "file://"})
+                            "file:relative.odt", "file://", "file:///a%2Fb", "file:///a?b", "file:///a#b"})
         EXPECT_NE(document_from_uri(uri, path), nullptr) << uri;
+    EXPECT_EQ(document_from_uri("file:///tmp/%FF%C3.odt", path), nullptr);
+    EXPECT_EQ(path, "/tmp/\xff\xc3.odt");
 
     // Whole program: the document a URI names is read, a remote one refused.
     std::string writer = testing_support::corpus_dir() + "/writer.odt";
@@ -91,6 +93,63 @@ TEST(Messages, ADesktopStartWithoutADisplayGivesItsTextToTheGivenStream)
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "There was no file specified!\n");
+}
+
+} // namespace
+
+namespace
+{
+
+// A desktop start without a display, its text given on to the stream it
+// was given; through bash when the document is to be read from a pipe.
+ProcessResult desktop_start(const std::vector<std::string> &arguments, const std::string &input = "")
+{
+    testing_support::ProcessOptions options;
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+    options.input = input;
+    std::vector<std::string> command = {"/usr/bin/setsid", "-w", testing_support::binary_path(), "--desktop"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return testing_support::run_process(command, options);
+}
+
+TEST(Messages, ADesktopStartKeepsAtMostItsLimitOfEitherStreamAndSaysTheRestWasCut)
+{
+    std::string asked;
+    for (int i = 0; i < 100000; ++i)
+        asked += "?\n";                  // each asks again: 1.6 MB of questions on standard output
+    const std::string name(120000, 'n'); // an argument may be 128 KiB
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input, first;
+    } rows[] = {
+        {{"?"}, asked, "DOCUMENTPATH/A: DOCUMENTPATH/A: "},
+        {{"./" + name}, "", "quillpeek: ./nnnn"}, // 120 kB on standard error
+    };
+    for (const auto &row : rows) {
+        ProcessResult result = desktop_start(row.arguments, row.input);
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.err.rfind(row.first, 0), 0u) << result.err.substr(0, 100);
+        EXPECT_LE(result.err.size(), 64u * 1024 + 100);
+        EXPECT_NE(result.err.find("more bytes were written and cut: at most 64 KiB are kept]\n"),
+                  std::string::npos)
+            << result.err.substr(result.err.size() - 200);
+    }
+}
+
+// Ctrl-C while the query waits for its line: the kept text, then the break.
+TEST(Messages, CtrlCDuringADesktopStartStillGivesTheKeptText)
+{
+    testing_support::ProcessOptions options;
+    options.env["DISPLAY"] = "";
+    options.env["WAYLAND_DISPLAY"] = "";
+    ProcessResult result = testing_support::run_process(
+        {"/usr/bin/setsid", "-w", "/bin/bash", "-c",
+         "\"$0\" --desktop '?' < <(sleep 1.5; echo /no/such.odt) & sleep 0.5; kill -INT $!; wait $!",
+         testing_support::binary_path()},
+        options);
+    EXPECT_EQ(result.exit_code, 20) << result.err;
+    EXPECT_EQ(result.err, "DOCUMENTPATH/A: ***Break\n");
 }
 
 } // namespace

@@ -79,6 +79,9 @@ TEST_F(Installed, TheTreeHoldsWhatADesktopLooksFor)
              "share/doc/quillpeek/copyright", "share/doc/quillpeek/changelog.gz",
              "share/metainfo/" + app_id + ".metainfo.xml"})
         EXPECT_TRUE(std::filesystem::is_regular_file(path(name))) << name;
+    std::string copyright = read_file(path("share/doc/quillpeek/copyright"));
+    EXPECT_NE(copyright.find("\nLicense: MIT\n"), std::string::npos)
+        << "the copyright file names the licence";
 
     std::string entry = read_file(path("share/applications/" + app_id + ".desktop"));
     EXPECT_EQ(entry_value(entry, "Exec"), "quillpeek --desktop %f");

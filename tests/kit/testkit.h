@@ -48,6 +48,33 @@ std::string encode_png(uint32_t width, uint32_t height, const std::vector<uint32
 std::string encode_jpeg(uint32_t width, uint32_t height, int components, const std::string &samples,
                         bool progressive, int quality = 95);
 
+// A zip written record by record, its members stored, and where each record
+// lies, so that tests can make them disagree.
+struct ZipMember {
+    std::string name, data;
+    std::string central_extra; // the central record's extra field
+    bool descriptor = false;   // sizes in a data descriptor after the data
+};
+struct ZipLayout {
+    std::string bytes;
+    std::vector<size_t> local, central; // each member's records
+    size_t directory = 0, end = 0;      // the central directory, its end record
+};
+ZipLayout stored_zip(const std::vector<ZipMember> &members);
+std::string local_header(const ZipMember &member); // its name after it, no data
+void put_le(std::string &bytes, size_t at, uint64_t value, int width);
+
+// Zips whose records lie, each of a member "Thumbnails/thumbnail.png"
+// holding thumbnail and a member "b": local headers that disagree with the
+// central records (name, its length, sizes, method, flags), members that
+// overlap each other or the directory, an offset past the end, zip64 sizes
+// of 2^62, sizes that lie under a matching CRC, a directory repeated or cut
+// short. The first, "plain.zip", is sound.
+struct HostileZip {
+    std::string name, bytes;
+};
+std::vector<HostileZip> hostile_zips(const std::string &thumbnail);
+
 } // namespace testkit
 
 #endif

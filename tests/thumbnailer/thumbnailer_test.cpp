@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <spng.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -308,16 +310,92 @@ TEST_F(Thumbnailer, EveryFailedAllocationEndsWithAMessageOrAThumbnail)
 TEST_F(Thumbnailer, WrongUseAndAnUnwritableOutputAreNamed)
 {
     std::string writer = testing_support::corpus_dir() + "/writer.odt";
-    for (const auto &arguments : std::vector<std::vector<std::string>>{
-             {}, {writer}, {"-s", "0", writer, output}, {"-s", "big", writer, output}}) {
+    for (const auto &arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {writer},
+                                               {"-s", "0", writer, output},
+                                               {"-s", "-5", writer, output},
+                                               {"-s", "big", writer, output},
+                                               {"-s", "4097", writer, output},
+                                               {"-s", "18446744073709551617", writer, output},
+                                               {"-s", " 5", writer, output},
+                                               {"-s", "+5", writer, output},
+                                               {"-s", "", writer, output},
+                                               {"-s"}}) {
         ProcessResult result = run(arguments);
         EXPECT_EQ(result.exit_code, 1);
         EXPECT_NE(result.err.find("usage: quillpeek-thumbnailer [-s SIZE] INPUT OUTPUT"), std::string::npos);
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
     }
     std::string nowhere = out.file("no/such/folder/t.png");
     ProcessResult result = run({writer, nowhere});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.err, "quillpeek-thumbnailer: " + nowhere + ": No such file or directory\n");
+}
+
+// OUTPUT and INPUT that are no plain file: a folder, a FIFO, a device are
+// never written nor read; a symbolic link as OUTPUT is replaced, its
+// target never written.
+TEST_F(Thumbnailer, OutputsAndInputsThatAreNoPlainFileAreNeverWrittenNorReadThrough)
+{
+    std::string writer = testing_support::corpus_dir() + "/writer.odt";
+    std::filesystem::create_directory(out.file("folder"));
+    ASSERT_EQ(mkfifo(out.file("fifo").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(in.file("fifo").c_str(), 0644), 0);
+    // A device of its own (as root, the thumbnailer replaced /dev/null).
+    bool device = mknod(out.file("device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const struct {
+        std::string input, output, words;
+    } rows[] = {
+        {writer, out.file("folder"), "is a folder"},
+        {writer, out.file("folder") + "/", "names a folder"},
+        {writer, out.file("fifo"), "is not a regular file"},
+        {writer, out.file(device ? "device" : "fifo"), "is not a regular file"},
+        {in.file("fifo"), output, "is not a regular file"},
+        {in.path(), output, "is a directory"},
+        {"/dev/zero", output, "is not a regular file"},
+    };
+    for (const auto &row : rows) {
+        ProcessResult result = run({row.input, row.output});
+        SCOPED_TRACE(row.input + " " + row.output);
+        EXPECT_EQ(result.exit_code, 1);
+        std::string named = row.input == writer ? row.output : row.input;
+        EXPECT_EQ(result.err.rfind("quillpeek-thumbnailer: " + named + ": ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(row.words), std::string::npos) << result.err;
+        std::vector<std::string> left = leftovers();
+        std::sort(left.begin(), left.end());
+        std::vector<std::string> expected = {"fifo", "folder"};
+        if (device)
+            expected.insert(expected.begin(), "device");
+        EXPECT_EQ(left, expected);
+    }
+    std::string target = in.file("target.png");
+    testing_support::write_file(target, "kept");
+    ASSERT_EQ(symlink(target.c_str(), output.c_str()), 0);
+    ProcessResult linked = run({writer, output});
+    EXPECT_EQ(linked.exit_code, 0) << linked.err;
+    EXPECT_EQ(testing_support::read_file(target), "kept");
+    struct stat st;
+    ASSERT_EQ(lstat(output.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link itself is replaced by the thumbnail";
+}
+
+// A folder the thumbnailer may not write in: named, nothing left.
+TEST_F(Thumbnailer, AnOutputFolderThatCannotBeWrittenIsNamed)
+{
+    std::string writer = in.file("writer.odt");
+    std::filesystem::copy_file(testing_support::corpus_dir() + "/writer.odt", writer);
+    chmod(in.path().c_str(), 0755);
+    chmod(out.path().c_str(), 0555);
+    ProcessOptions options;
+    options.as_nobody = geteuid() == 0;
+    ProcessResult result = testing_support::run_process({QUILLPEEK_THUMBNAILER, writer, output}, options);
+    chmod(out.path().c_str(), 0700);
+    if (result.exit_code == 126 || result.exit_code == 127)
+        GTEST_SKIP() << "the thumbnailer cannot be run as an unprivileged user here";
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "quillpeek-thumbnailer: " + output + ": Permission denied\n");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
 // Tumbler makes OUTPUT itself, holds it open and reads it through that.
