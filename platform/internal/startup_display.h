@@ -11,7 +11,9 @@
 // thread that opens intuition.library, which then uses SDL and the display
 // alone (SDL's Wayland driver crashes when started on another thread). With
 // WAYLAND_DISPLAY set, SDL's Wayland driver is tried first and X11 only
-// when it fails. Platform-internal.
+// when it fails. Wayland's driver is tried only once the compositor is seen
+// to offer a seat (wayland_seat.h says why); without one it is left out,
+// and the journal says so. Platform-internal.
 #ifndef QUILLPEEK_PLATFORM_STARTUP_DISPLAY_H
 #define QUILLPEEK_PLATFORM_STARTUP_DISPLAY_H
 
