@@ -91,6 +91,12 @@ namespace platform
 WaylandSeat wayland_seat()
 {
     WaylandSeat answer;
+    if (std::getenv("WAYLAND_SOCKET") != nullptr) {
+        // libwayland-client connects through that descriptor first, and
+        // only once: a probe would take the connection SDL is to use.
+        answer.reason = "the connection WAYLAND_SOCKET passes cannot be asked for a seat without taking it";
+        return answer;
+    }
     if (!library.load(resolve_all)) {
         answer.reason = library.error;
         return answer;

@@ -12,7 +12,8 @@
 // registry read in one roundtrip and the connection closed again. Nothing
 // is kept but the loaded library, which SDL's driver loads in any case.
 // A compositor that never answers holds the roundtrip as it would hold
-// SDL's own. Platform-internal; called on the thread that starts SDL's
+// SDL's own. A connection handed over in WAYLAND_SOCKET is not asked (the
+// probe would take it): Wayland is then left out. Platform-internal; called on the thread that starts SDL's
 // video.
 #ifndef QUILLPEEK_PLATFORM_WAYLAND_SEAT_H
 #define QUILLPEEK_PLATFORM_WAYLAND_SEAT_H
