@@ -224,6 +224,9 @@ TEST_F(WithSeat, ADesktopStartShowsItsMessageUntilItIsDismissed)
 
     compositor_->key("Escape");
     EXPECT_EQ(program.wait(10), 1);
+    // The given stream has the text, and nothing of the dialog's helper.
+    EXPECT_EQ(program.err(),
+              "quillpeek: " + document + ": has no member whose name contains \"thumbnail.png\"\n");
 }
 
 } // namespace
