@@ -180,9 +180,8 @@ Outcome start_any_driver()
 }
 
 // SDL's video started. SDL's video is a subsystem of the thread that uses
-// the window: its Wayland driver, started on another thread, crashes, and
-// the others are not made for it either. So this runs on the thread that
-// opens intuition.library, which uses SDL alone from then on.
+// the window, as SDL documents it, so this runs on the thread that opens
+// intuition.library, which uses SDL alone from then on.
 Outcome start_video()
 {
     Outcome outcome = load_sdl();
