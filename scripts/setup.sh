@@ -14,10 +14,13 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
 # X server and its tools for the end-to-end tests, the reference tools, the
 # validators of the installed tree and of the package, a thumbnail service
 # on a private bus for the thumbnailer's, and the thumbnailer it is compared with.
+# The Wayland end-to-end tests run weston (with libdecor's title bars for the
+# window and zenity, through which SDL shows message windows on Wayland).
 TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
   imagemagick libarchive-tools unzip zip hyperfine feh time
   desktop-file-utils appstream man-db lintian
-  tumbler dbus dbus-daemon libglib2.0-bin libgsf-bin)
+  tumbler dbus dbus-daemon libglib2.0-bin libgsf-bin
+  weston libdecor-0-plugin-1-cairo zenity)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -158,6 +158,34 @@ std::string window_text(const std::string &text)
     return shown;
 }
 
+bool display_named()
+{
+    const char *x11 = std::getenv("DISPLAY"), *wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// SDL's message window is first asked of zenity (SDL's Wayland one, tried
+// whatever the session), a process of its own on the program's standard
+// error: what GTK says there is not the program's, so it goes to /dev/null.
+int quiet_standard_error()
+{
+    int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0)
+        dup2(null, STDERR_FILENO);
+    if (null >= 0)
+        close(null);
+    return saved;
+}
+
+void restore_standard_error(int saved)
+{
+    if (saved < 0)
+        return;
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+}
+
 void show_window(const std::string &text)
 {
     for (size_t start = 0; start <= text.size();) {
@@ -165,13 +193,19 @@ void show_window(const std::string &text)
         platform::journal("Console text %.*s", static_cast<int>(end - start), text.c_str() + start);
         start = end + 1;
     }
-    const char *x = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY");
-    if ((x == nullptr || *x == '\0') && (wayland == nullptr || *wayland == '\0'))
-        platform::journal("Console no window: no display"); // nor any helper program's window
-    else if (!platform::sdl_load())
+    if (!display_named()) {
+        platform::journal("Console no window: no display is named"); // nor any helper program's window
+        return;
+    }
+    if (!platform::sdl_load()) {
         platform::journal("Console no window: %s", platform::sdl_load_error());
-    else if (platform::sdl().ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Quillpeek", text.c_str(), nullptr) !=
-             0)
+        return;
+    }
+    int saved = quiet_standard_error();
+    int shown =
+        platform::sdl().ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Quillpeek", text.c_str(), nullptr);
+    restore_standard_error(saved);
+    if (shown != 0)
         platform::journal("Console no window: %s", platform::sdl().GetError());
 }
 

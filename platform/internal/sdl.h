@@ -21,6 +21,8 @@ namespace platform
     X(QuitSubSystem)                                                                                         \
     X(Quit)                                                                                                  \
     X(SetHint)                                                                                               \
+    X(SetHintWithPriority)                                                                                   \
+    X(GetCurrentVideoDriver)                                                                                 \
     X(GetError)                                                                                              \
     X(Delay)                                                                                                 \
     X(GetDisplayBounds)                                                                                      \

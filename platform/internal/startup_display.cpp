@@ -2,7 +2,9 @@
 #include "platform/internal/startup_display.h"
 
 #include <malloc.h>
+#include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,7 @@
 
 #include "platform/internal/internal.h"
 #include "platform/internal/sdl.h"
+#include "platform/internal/wayland_seat.h"
 #include "platform/internal/x11_errors.h"
 
 namespace
@@ -41,14 +44,16 @@ bool early_allowed = false;
 
 // Keys arrive as raw keys and key symbols, never as composed text, so Xlib
 // need not read the locale's compose table (a quarter of the time the video
-// start takes). Without a session bus address libdbus would try to launch
-// a bus (a fork and exec of dbus-launch along PATH) for SDL's input-method
-// and screen-saver helpers, which a plain window does not use; an address of
-// no known kind makes it give up at once.
-StartEnvironment prepare_environment()
+// start takes). Not for Wayland's driver: its xkbcommon cannot map
+// /dev/null and says so on standard error, so it reads the table. Without
+// a session bus address libdbus would try to launch a bus (a fork and exec
+// of dbus-launch along PATH) for SDL's input-method and screen-saver
+// helpers, which a plain window does not use; an address of no known kind
+// makes it give up at once.
+StartEnvironment prepare_environment(bool wayland)
 {
     StartEnvironment set;
-    set.compose = std::getenv("XCOMPOSEFILE") == nullptr;
+    set.compose = !wayland && std::getenv("XCOMPOSEFILE") == nullptr;
     if (set.compose)
         setenv("XCOMPOSEFILE", "/dev/null", 0);
     set.bus = std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr;
@@ -65,13 +70,13 @@ void restore_environment(const StartEnvironment &set)
         unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
-// The drivers to try, unless SDL_VIDEODRIVER names one: only those that
+// The drivers to try, unless SDL_VIDEODRIVER names them: only those that
 // show windows to a user, since SDL would otherwise fall back to its
 // invisible offscreen driver when there is no display, and the program
 // would wait on a window nobody can see. A Wayland session is served by
 // its own driver, X11 (XWayland) only when that fails; Wayland is only tried
 // where its socket can be reached.
-const char *video_drivers()
+const char *default_drivers()
 {
     const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR");
     const char *wayland = std::getenv("WAYLAND_DISPLAY");
@@ -81,12 +86,39 @@ const char *video_drivers()
     return reachable ? "x11,wayland,KMSDRM" : "x11,KMSDRM";
 }
 
+// The drivers asked for, in order, split where Wayland's comes: those
+// before it, whether it is among them, and those after it.
+struct DriverList {
+    std::string before, after;
+    bool wayland = false;
+};
+
+DriverList requested_drivers()
+{
+    const char *named = std::getenv("SDL_VIDEODRIVER");
+    std::string list = named != nullptr && *named != '\0' ? named : default_drivers();
+    DriverList drivers;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(',', start), list.size());
+        std::string name = list.substr(start, end - start);
+        start = end + 1;
+        if (name.empty())
+            continue;
+        if (!drivers.wayland && strcasecmp(name.c_str(), "wayland") == 0) {
+            drivers.wayland = true;
+            continue;
+        }
+        std::string &part = drivers.wayland ? drivers.after : drivers.before;
+        part += (part.empty() ? "" : ",") + name;
+    }
+    return drivers;
+}
+
 void set_hints()
 {
     const platform::SdlCalls &sdl = platform::sdl();
     sdl.SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1"); // the start-up owns Ctrl-C
     sdl.SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    sdl.SetHint(SDL_HINT_VIDEODRIVER, video_drivers());
     // A window that shows a picture does not keep the screen saver away.
     sdl.SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
 }
@@ -103,11 +135,53 @@ Outcome load_sdl()
     return outcome;
 }
 
+// SDL's video started with these drivers, tried in order; SDL_VIDEODRIVER
+// has been read already, so the list overrides it. SDL's Wayland driver
+// has no window surface of its own: SDL makes one of a texture, through a
+// renderer, where on X11 the window's own (shared memory) serves.
+Outcome start_video_with(const std::string &drivers)
+{
+    Outcome outcome;
+    const platform::SdlCalls &sdl = platform::sdl();
+    sdl.SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers.c_str(), SDL_HINT_OVERRIDE);
+    StartEnvironment set = prepare_environment(strncasecmp(drivers.c_str(), "wayland", 7) == 0);
+    outcome.started = sdl.InitSubSystem(SDL_INIT_VIDEO) == 0;
+    restore_environment(set);
+    if (!outcome.started)
+        outcome.failure = std::string("SDL_InitSubSystem video: ") + sdl.GetError();
+    else if (const char *driver = sdl.GetCurrentVideoDriver();
+             driver != nullptr && strcmp(driver, "wayland") == 0)
+        sdl.SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1");
+    return outcome;
+}
+
+// The drivers tried in the order asked, Wayland's only when its compositor
+// offers a seat: SDL's driver crashes on one without.
+Outcome start_any_driver()
+{
+    DriverList drivers = requested_drivers();
+    Outcome outcome;
+    if (!drivers.before.empty()) {
+        outcome = start_video_with(drivers.before);
+        if (outcome.started || !drivers.wayland)
+            return outcome;
+    }
+    if (drivers.wayland) {
+        platform::WaylandSeat seat = platform::wayland_seat();
+        if (seat.offered)
+            return start_video_with("wayland" + (drivers.after.empty() ? "" : "," + drivers.after));
+        platform::journal("Display Wayland left out: %s", seat.reason.c_str());
+        if (outcome.failure.empty())
+            outcome.failure = "SDL_InitSubSystem video: " + seat.reason;
+    }
+    if (!drivers.after.empty())
+        outcome = start_video_with(drivers.after);
+    return outcome;
+}
+
 // SDL's video started. SDL's video is a subsystem of the thread that uses
-// the window: its Wayland driver, started on another thread, crashes, and
-// the others are not made for it either. So this runs on the thread that
-// opens intuition.library, which uses SDL alone from then on. The
-// environment is prepared by the caller.
+// the window, as SDL documents it, so this runs on the thread that opens
+// intuition.library, which uses SDL alone from then on.
 Outcome start_video()
 {
     Outcome outcome = load_sdl();
@@ -115,9 +189,8 @@ Outcome start_video()
         return outcome;
     set_hints();
     platform::x11_tolerate_events_to_vanished_windows();
-    if (platform::sdl().InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        outcome.started = false;
-        outcome.failure = std::string("SDL_InitSubSystem video: ") + platform::sdl().GetError();
+    outcome = start_any_driver();
+    if (!outcome.started) {
         platform::sdl().Quit();
         platform::x11_restore_error_handler();
     }
@@ -187,9 +260,7 @@ bool display_start()
     Outcome outcome;
     if (early != nullptr)
         take_early(); // the libraries are loaded, or start_video says why not
-    StartEnvironment set = prepare_environment();
     outcome = start_video();
-    restore_environment(set);
     if (!outcome.started)
         journal("%s", outcome.failure.c_str());
     return outcome.started;

@@ -11,7 +11,6 @@
 #include <memory>
 #include <thread>
 
-#include "reference_scale.h"
 #include "support.h"
 #include "x_session.h"
 
@@ -21,71 +20,11 @@ namespace
 using namespace x_session;
 using Clock = std::chrono::steady_clock;
 
-const uint32_t white = 0xFFFFFF; // pen 2, beneath the picture
-
-// How far a scaled picture may lie from the reference filter per channel
-// (tests/window/window_support.h says why); 1:1 it is exact.
-const int filter_tolerance = 3;
-
-// The picture scaled to width x height by the reference filter, over white.
-std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height)
-{
-    return testing_support::reference_scale(picture.argb, picture.width, picture.height, width, height,
-                                            white);
-}
-
-// "" when the shot shows the view within tolerance; else where it first
-// differs.
-std::string compare(const Shot &shot, const std::vector<uint32_t> &view, int width, int height,
-                    int tolerance = 0)
-{
-    if (shot.width != width || shot.height != height)
-        return "shot is " + std::to_string(shot.width) + "x" + std::to_string(shot.height);
-    for (size_t i = 0; i < view.size(); ++i)
-        if (testing_support::largest_difference({shot.rgb[i]}, {view[i]}) > tolerance) {
-            char text[80];
-            std::snprintf(text, sizeof text, "%zu,%zu: got %06x want %06x", i % size_t(width),
-                          i / size_t(width), shot.rgb[i], view[i]);
-            return text;
-        }
-    return "";
-}
-
-// Photographs the window until it shows the view (drawing reaches the
-// server a moment after the program's journal says it drew) or 20 s pass.
+// Photographs the window until it shows the view.
 std::string wait_for_view(const std::string &display, const std::string &id,
                           const std::vector<uint32_t> &view, int width, int height, int tolerance = 0)
 {
-    std::string difference;
-    auto start = Clock::now();
-    do {
-        difference = compare(screenshot(display, id), view, width, height, tolerance);
-        if (difference.empty())
-            return difference;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (Clock::now() - start < std::chrono::seconds(20));
-    return difference;
-}
-
-// Waits until the trace holds a line (up to 20 s).
-bool wait_for_line(const std::string &trace, const std::string &line)
-{
-    auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::seconds(20)) {
-        if (("\n" + testing_support::read_file(trace)).find("\n" + line + "\n") != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
-std::vector<std::string> lines_of(const std::string &text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    return lines;
+    return x_session::wait_for_view([&] { return screenshot(display, id); }, view, width, height, tolerance);
 }
 
 class ViewerOnX : public XServerTest

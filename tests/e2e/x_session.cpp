@@ -13,10 +13,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <thread>
 
+#include "reference_scale.h"
 #include "support.h"
 
 namespace x_session
@@ -202,6 +204,14 @@ int Background::wait(double seconds)
     return WEXITSTATUS(status_);
 }
 
+void Background::stop(double seconds)
+{
+    if (!running())
+        return;
+    kill(pid_, SIGTERM);
+    wait(seconds); // the destructor kills what is left
+}
+
 std::string Background::err() const
 {
     return testing_support::read_file(prefix_ + ".err");
@@ -338,10 +348,9 @@ bool cover_and_uncover(const std::string &display, const Geometry &area,
     return true;
 }
 
-Picture thumbnail_of(const std::string &document)
+Picture decode_png(const std::string &png)
 {
     Picture picture;
-    std::string png = member_of(document, "Thumbnails/thumbnail.png");
     spng_ctx *ctx = spng_ctx_new(0);
     struct spng_ihdr header;
     size_t size = 0;
@@ -358,6 +367,65 @@ Picture thumbnail_of(const std::string &document)
     }
     spng_ctx_free(ctx);
     return picture;
+}
+
+Picture thumbnail_of(const std::string &document)
+{
+    return decode_png(member_of(document, "Thumbnails/thumbnail.png"));
+}
+
+std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height)
+{
+    return testing_support::reference_scale(picture.argb, picture.width, picture.height, width, height,
+                                            0xFFFFFF);
+}
+
+std::string compare(const Shot &shot, const std::vector<uint32_t> &view, int width, int height, int tolerance)
+{
+    if (shot.width != width || shot.height != height)
+        return "shot is " + std::to_string(shot.width) + "x" + std::to_string(shot.height);
+    for (size_t i = 0; i < view.size(); ++i)
+        if (testing_support::largest_difference({shot.rgb[i]}, {view[i]}) > tolerance) {
+            char text[80];
+            std::snprintf(text, sizeof text, "%zu,%zu: got %06x want %06x", i % size_t(width),
+                          i / size_t(width), shot.rgb[i], view[i]);
+            return text;
+        }
+    return "";
+}
+
+std::string wait_for_view(const std::function<Shot()> &take, const std::vector<uint32_t> &view, int width,
+                          int height, int tolerance)
+{
+    std::string difference;
+    auto start = Clock::now();
+    do {
+        difference = compare(take(), view, width, height, tolerance);
+        if (difference.empty())
+            return difference;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } while (seconds_since(start) < 20);
+    return difference;
+}
+
+bool wait_for_line(const std::string &trace, const std::string &line)
+{
+    auto start = Clock::now();
+    while (seconds_since(start) < 20) {
+        if (("\n" + testing_support::read_file(trace)).find("\n" + line + "\n") != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::vector<std::string> lines_of(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
 }
 
 } // namespace x_session

@@ -60,6 +60,8 @@ class Background
     // Waits up to seconds for the end: the exit code, or -1 (still running
     // or killed by a signal).
     int wait(double seconds);
+    // Asks it to end (SIGTERM) and waits up to seconds, then kills it.
+    void stop(double seconds);
     std::string err() const;
 
   private:
@@ -103,6 +105,33 @@ struct Picture {
     std::vector<uint32_t> argb;
 };
 Picture thumbnail_of(const std::string &document);
+Picture decode_png(const std::string &png); // empty when it is not one
+
+// What the tests on either display server compare.
+
+// How far a scaled picture may lie from the reference filter per channel
+// (tests/window/window_support.h says why); 1:1 it is exact.
+constexpr int filter_tolerance = 3;
+
+// The picture scaled to width x height by the reference filter, over white
+// (pen 2, beneath the picture).
+std::vector<uint32_t> expected_view(const Picture &picture, uint32_t width, uint32_t height);
+
+// "" when the shot shows the view within tolerance; else where it first
+// differs.
+std::string compare(const Shot &shot, const std::vector<uint32_t> &view, int width, int height,
+                    int tolerance = 0);
+
+// Photographs with take until the shot shows the view (drawing reaches the
+// server a moment after the program's journal says it drew) or 20 s pass:
+// "" or the last difference.
+std::string wait_for_view(const std::function<Shot()> &take, const std::vector<uint32_t> &view, int width,
+                          int height, int tolerance = 0);
+
+// Waits until the trace holds a line (up to 20 s).
+bool wait_for_line(const std::string &trace, const std::string &line);
+
+std::vector<std::string> lines_of(const std::string &text);
 
 } // namespace x_session
 
