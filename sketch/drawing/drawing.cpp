@@ -45,7 +45,7 @@ const char *draw(const SketchPage &page, unsigned char *pixels, uint32_t width, 
     try {
         lay_out(canvas, fonts, page);
     } catch (const std::bad_alloc &) {
-        return "there is not enough memory to draw its sketch";
+        return "cannot be sketched: there is not enough memory";
     }
     return nullptr;
 }
@@ -57,22 +57,22 @@ void *sketch_draw_page(const SketchPage &page, uint32_t width, uint32_t height, 
     *problem = nullptr;
     if (width == 0 || height == 0 || uint64_t(width) * height > most_pixels || width > 16384 ||
         height > 16384) {
-        *problem = "its sketch would be too large to draw";
+        *problem = "is too large to sketch";
         return nullptr;
     }
     if (!sketch_libraries_load()) {
-        *problem = "its sketch cannot be drawn: the font libraries cannot be loaded";
+        *problem = "cannot be sketched: the font libraries cannot be loaded";
         return nullptr;
     }
     auto *pixels = static_cast<unsigned char *>(AllocVec(width * height * 4, MEMF_ANY));
     if (pixels == nullptr) {
-        *problem = "there is not enough memory to draw its sketch";
+        *problem = "cannot be sketched: there is not enough memory";
         return nullptr;
     }
     try {
         *problem = draw(page, pixels, width, height);
     } catch (const std::bad_alloc &) {
-        *problem = "there is not enough memory to draw its sketch";
+        *problem = "cannot be sketched: there is not enough memory";
     }
     if (*problem != nullptr) {
         FreeVec(pixels);

@@ -54,17 +54,17 @@ const char *SketchFonts::open()
     // caches are read where they can be, never written.
     if (config == nullptr || !lib.FcConfigParseAndLoad(config, nullptr, FcTrue) ||
         !lib.FcConfigBuildFonts(config))
-        return "its sketch cannot be drawn: fontconfig cannot be set up";
+        return "cannot be sketched: fontconfig cannot be set up";
     sorted[0] = sorted_fonts(config, false);
     sorted[1] = sorted_fonts(config, true);
     if (sorted[0] == nullptr || sorted[1] == nullptr)
-        return "its sketch cannot be drawn: no font can be found";
+        return "cannot be sketched: no font can be found";
     unusable[0].assign(static_cast<size_t>(sorted[0]->nfont), false);
     unusable[1].assign(static_cast<size_t>(sorted[1]->nfont), false);
     opened.reserve(most_faces); // faces are handed out by address
     if (lib.FT_Init_FreeType(&library) != 0) {
         library = nullptr;
-        return "its sketch cannot be drawn: FreeType cannot be set up";
+        return "cannot be sketched: FreeType cannot be set up";
     }
     return nullptr;
 }

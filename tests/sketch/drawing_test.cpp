@@ -228,7 +228,7 @@ TEST(Drawing, NoFontGivesItsMessage)
         unsetenv("FONTCONFIG_FILE");
     EXPECT_EQ(drawn.argb, nullptr);
     ASSERT_NE(drawn.problem, nullptr);
-    EXPECT_STREQ(drawn.problem, "its sketch cannot be drawn: no font can be found");
+    EXPECT_STREQ(drawn.problem, "cannot be sketched: no font can be found");
 }
 
 } // namespace
