@@ -366,9 +366,19 @@ TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
     std::string docx =
         document("preview.docx", {rels_naming("docProps/thumbnail.jpeg"),
                                   regular("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
+    // A text document without a preview gets its sketch, an A4 page.
+    std::string sketched = document(
+        "sketched.odt",
+        {regular("mimetype", "application/vnd.oasis.opendocument.text"),
+         regular("content.xml", "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:"
+                                "xmlns:office:1.0\" xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:"
+                                "1.0\"><office:body><office:text><text:p>Minutes of the meeting</text:p>"
+                                "</office:text></office:body></office:document-content>")});
     for (const auto &[path, mime, size] :
          {std::make_tuple(testing_support::corpus_dir() + "/writer.odt",
                           std::string("application/vnd.oasis.opendocument.text"), std::string("91x128")),
+          std::make_tuple(sketched, std::string("application/vnd.oasis.opendocument.text"),
+                          std::string("91x128")),
           std::make_tuple(
               docx, std::string("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
               std::string("128x96"))}) {
