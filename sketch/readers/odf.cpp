@@ -109,6 +109,11 @@ void ContentReader::read(const std::string &mimetype)
 {
     if (!to_root(x_))
         return;
+    if (is(x_, "math", math)) { // a formula's content is MathML itself
+        page_->kind = SKETCH_DRAWING;
+        take_math();
+        return;
+    }
     std::string office_class;
     attr(x_, "class", office, &office_class);
     within(x_, [&] {
@@ -307,6 +312,8 @@ bool ContentReader::take_math()
         if (x_.type() == NodeType::Text) {
             b_.text(x_.text());
             b_.space();
+        } else if (is(x_, "annotation", math)) {
+            return skip_element(x_); // the formula's source text
         }
         return b_.full() ? Walk::Stop : Walk::Next;
     });

@@ -60,6 +60,35 @@ std::string shown_number(const std::string &value)
     return text;
 }
 
+// A sheet's text with its escapes (_x000D_: a character by its UTF-16
+// code) turned into what they stand for; "_x005F_" escapes the underscore.
+std::string unescaped(const std::string &text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned code;
+        int used = 0;
+        if (text[i] == '_' && i + 7 <= text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+            sscanf(text.c_str() + i + 2, "%4x%n", &code, &used) == 1 && used == 4 &&
+            (code < 0xD800 || code > 0xDFFF)) {
+            if (code < 0x80) {
+                out.push_back(static_cast<char>(code));
+            } else if (code < 0x800) {
+                out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            } else {
+                out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+                out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            }
+            i += 6;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 // The text of the t elements of an si or is element (runs included, their
 // phonetic readings not).
 std::string rich_text(XmlPart &xml)
@@ -77,7 +106,7 @@ std::string rich_text(XmlPart &xml)
             }));
         return Walk::Next;
     });
-    return text;
+    return unescaped(text);
 }
 
 void read_cell(XmlPart &xml, SheetCells *sheet, uint32_t row, uint32_t column)
@@ -110,7 +139,7 @@ void read_cell(XmlPart &xml, SheetCells *sheet, uint32_t row, uint32_t column)
     } else if (type == "b") {
         cell.text = value == "1" ? "TRUE" : value == "0" ? "FALSE" : value;
     } else if (type == "str" || type == "e") {
-        cell.text = value;
+        cell.text = unescaped(value);
     } else {
         cell.text = shown_number(value);
     }

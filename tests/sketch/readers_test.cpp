@@ -297,7 +297,7 @@ std::vector<DocumentCase> documents()
               regular("xl/sharedStrings.xml",
                       "<sst" + sheet_ns() +
                           "><si><t>Hello</t></si><si><r><t>Rich</t></r><r><t xml:space=\"preserve\"> text</t>"
-                          "</r><rPh><t>reading</t></rPh></si><si><t>World</t></si><si><t>unused</t></si></"
+                          "</r><rPh><t>reading</t></rPh></si><si><t>Wor_x006C_d</t></si><si><t>unused</t></si></"
                           "sst>")}),
          {SKETCH_SHEET,
           210,
