@@ -11,7 +11,7 @@
 // and headings, its first sheet's top-left cells or its first slide's
 // text, read from the document's XML within the budgets of
 // platform/limits.h and drawn on a white page of its proportions with
-// fontconfig's sans-serif fonts, at twice SIZE (at least 512 pixels). A
+// fontconfig's sans-serif fonts, at twice SIZE (at least 256 pixels). A
 // document with no text to sketch ends with a message saying so. The
 // viewer never draws a sketch. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
@@ -250,13 +250,13 @@ const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, 
 }
 
 // The sketch of a document that carries no preview that can be shown,
-// drawn at twice the thumbnail's size (at least 512 pixels) for the area
+// drawn at twice the thumbnail's size (at least 256 pixels) for the area
 // filter to shrink as it shrinks any picture. Null, or why there is none
 // after why there is no preview (into *text).
 const char *load_sketch(const char *path, uint32_t size, const char *no_preview, Picture *picture,
                         std::string *text)
 {
-    uint32_t longest = size * 2 < 512 ? 512 : size * 2 > largest_size ? largest_size : size * 2;
+    uint32_t longest = size * 2 < 256 ? 256 : size * 2 > largest_size ? largest_size : size * 2;
     const char *problem = nullptr;
     picture->pixels = sketch_document(path, longest, &picture->width, &picture->height, &problem);
     if (picture->pixels != nullptr)

@@ -4,8 +4,9 @@
 namespace
 {
 
-// At most this many faces are open at once; a sketch uses a few.
-const size_t most_faces = 48;
+// At most this many files and sizes are open at once; a sketch uses a few.
+const size_t most_files = 24;
+const size_t most_sizes = 64;
 
 FcFontSet *sorted_fonts(FcConfig *config, bool bold)
 {
@@ -32,9 +33,13 @@ FcFontSet *sorted_fonts(FcConfig *config, bool bold)
 SketchFonts::~SketchFonts()
 {
     const SketchCalls &lib = sketch_calls();
-    for (Opened &entry : opened) {
-        if (entry.face.shaper != nullptr)
-            lib.hb_font_destroy(entry.face.shaper); // releases its face too
+    for (Sized &entry : sized)
+        lib.hb_font_destroy(entry.face.shaper);
+    for (File &file : files) {
+        if (file.face != nullptr)
+            lib.FT_Done_Face(file.face);
+        lib.hb_face_destroy(file.shaping);
+        lib.hb_blob_destroy(file.blob); // after FreeType, which reads its bytes
     }
     if (library != nullptr)
         lib.FT_Done_FreeType(library);
@@ -46,14 +51,22 @@ SketchFonts::~SketchFonts()
         lib.FcConfigDestroy(config);
 }
 
-const char *SketchFonts::open()
+bool SketchFonts::load_config()
 {
     const SketchCalls &lib = sketch_calls();
     config = lib.FcConfigCreate();
-    // The default configuration (FONTCONFIG_FILE, else fonts.conf); its
-    // caches are read where they can be, never written.
-    if (config == nullptr || !lib.FcConfigParseAndLoad(config, nullptr, FcTrue) ||
-        !lib.FcConfigBuildFonts(config))
+    if (config == nullptr)
+        return false;
+    // The system's configuration (FONTCONFIG_FILE, else fonts.conf): a
+    // smaller one of its own would lose the system's order of preference.
+    bool parsed = lib.FcConfigParseAndLoad(config, nullptr, FcTrue);
+    return parsed && lib.FcConfigBuildFonts(config);
+}
+
+const char *SketchFonts::open()
+{
+    const SketchCalls &lib = sketch_calls();
+    if (!load_config())
         return "cannot be sketched: fontconfig cannot be set up";
     sorted[0] = sorted_fonts(config, false);
     sorted[1] = sorted_fonts(config, true);
@@ -61,7 +74,10 @@ const char *SketchFonts::open()
         return "cannot be sketched: no font can be found";
     unusable[0].assign(static_cast<size_t>(sorted[0]->nfont), false);
     unusable[1].assign(static_cast<size_t>(sorted[1]->nfont), false);
-    opened.reserve(most_faces); // faces are handed out by address
+    file_index[0].assign(static_cast<size_t>(sorted[0]->nfont), -2);
+    file_index[1].assign(static_cast<size_t>(sorted[1]->nfont), -2);
+    files.reserve(most_files);
+    sized.reserve(most_sizes); // faces are handed out by address
     if (lib.FT_Init_FreeType(&library) != 0) {
         library = nullptr;
         return "cannot be sketched: FreeType cannot be set up";
@@ -84,48 +100,67 @@ int SketchFonts::font_for(uint32_t code, bool bold)
     return -1;
 }
 
-const char *SketchFonts::file_of(int font, bool bold, int *index)
+// The open file of the font, opened now if need be; -1 when it cannot be.
+long SketchFonts::file_of(int font, bool bold)
 {
     const SketchCalls &lib = sketch_calls();
     FcPattern *pattern = sorted[bold]->fonts[font];
-    FcChar8 *file = nullptr;
-    if (lib.FcPatternGetString(pattern, FC_FILE, 0, &file) != FcResultMatch)
-        return nullptr;
-    if (lib.FcPatternGetInteger(pattern, FC_INDEX, 0, index) != FcResultMatch)
-        *index = 0;
-    return reinterpret_cast<const char *>(file);
+    FcChar8 *name = nullptr;
+    int index = 0;
+    if (lib.FcPatternGetString(pattern, FC_FILE, 0, &name) != FcResultMatch)
+        return -1;
+    if (lib.FcPatternGetInteger(pattern, FC_INDEX, 0, &index) != FcResultMatch)
+        index = 0;
+    std::string path = reinterpret_cast<const char *>(name);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].path == path && files[i].index == index)
+            return files[i].face != nullptr ? static_cast<long>(i) : -1;
+    }
+    if (files.size() >= most_files)
+        return -1;
+    // Mapped, not read: FreeType and HarfBuzz each touch only what they use.
+    File file = {path, index, lib.hb_blob_create_from_file(path.c_str()), nullptr, nullptr, 0};
+    file.shaping = lib.hb_face_create(file.blob, static_cast<unsigned>(index));
+    unsigned length = 0;
+    const char *data = lib.hb_blob_get_data(file.blob, &length);
+    if (length == 0 || lib.FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte *>(data), length, index,
+                                              &file.face) != 0)
+        file.face = nullptr;
+    // Bitmap-only fonts have no size but their own: left to the next font.
+    if (file.face != nullptr && !FT_IS_SCALABLE(file.face)) {
+        lib.FT_Done_Face(file.face);
+        file.face = nullptr;
+    }
+    files.push_back(file);
+    return file.face != nullptr ? static_cast<long>(files.size() - 1) : -1;
 }
 
 const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
 {
     if (font < 0 || font >= sorted[bold]->nfont || unusable[bold][static_cast<size_t>(font)])
         return nullptr;
-    for (const Opened &entry : opened) {
-        if (entry.font == font && entry.bold == bold && entry.pixels == pixels)
+    long &at = file_index[bold][static_cast<size_t>(font)];
+    if (at == -2)
+        at = file_of(font, bold);
+    if (at < 0) {
+        unusable[bold][static_cast<size_t>(font)] = true;
+        return nullptr;
+    }
+    const SketchCalls &lib = sketch_calls();
+    File &file = files[static_cast<size_t>(at)];
+    if (file.pixels != pixels) {
+        if (lib.FT_Set_Pixel_Sizes(file.face, 0, static_cast<FT_UInt>(pixels)) != 0)
+            return nullptr;
+        file.pixels = pixels;
+    }
+    for (const Sized &entry : sized) {
+        if (entry.file == static_cast<size_t>(at) && entry.pixels == pixels)
             return &entry.face;
     }
-    if (opened.size() >= most_faces)
+    if (sized.size() >= most_sizes)
         return nullptr;
-    const SketchCalls &lib = sketch_calls();
-    int index = 0;
-    const char *file = file_of(font, bold, &index);
-    FT_Face face = nullptr;
-    if (file == nullptr || lib.FT_New_Face(library, file, index, &face) != 0) {
-        unusable[bold][static_cast<size_t>(font)] = true;
-        return nullptr;
-    }
-    // Bitmap-only fonts have no size but their own: left to the next font.
-    if (!FT_IS_SCALABLE(face) || lib.FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixels)) != 0) {
-        lib.FT_Done_Face(face);
-        unusable[bold][static_cast<size_t>(font)] = true;
-        return nullptr;
-    }
-    SketchFace made;
-    made.face = face;
-    made.shaper = lib.hb_ft_font_create_referenced(face);
-    lib.FT_Done_Face(face); // the shaper holds the face now
-    made.ascent = static_cast<int>((face->size->metrics.ascender + 63) >> 6);
-    made.descent = static_cast<int>((-face->size->metrics.descender + 63) >> 6);
-    opened.push_back({font, bold, pixels, made});
-    return &opened.back().face;
+    hb_font_t *shaper = lib.hb_font_create(file.shaping);
+    lib.hb_font_set_scale(shaper, pixels * 64, pixels * 64); // positions in 26.6 pixels
+    sized.push_back({static_cast<size_t>(at), pixels, {file.face, shaper}});
+    return &sized.back().face;
 }

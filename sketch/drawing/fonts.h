@@ -1,26 +1,29 @@
 // The fonts of a sketch: fontconfig's list of sans-serif fonts, regular
-// and bold, best first, and the FreeType faces opened from it as the text
-// needs them. A character is drawn in the first font of the list that
-// covers it; one that no font covers is drawn as a box.
+// and bold, best first, and the fonts opened from it as the text needs
+// them. A character is drawn in the first font of the list that covers it;
+// one that no font covers is drawn as a box.
 //
-// Fontconfig reads its configuration (FONTCONFIG_FILE, else
-// /etc/fonts/fonts.conf) and the caches under /var/cache/fontconfig; the
-// caches under the user's home are closed to a confined process and
-// fontconfig goes on without them, writing none.
+// Fontconfig reads the system's configuration (FONTCONFIG_FILE, else
+// /etc/fonts/fonts.conf) and the caches in /var/cache/fontconfig; those
+// under the user's home are closed to a confined process, and fontconfig
+// goes on without them, writing none.
+//
+// Each font file is mapped once and shared by FreeType, which draws its
+// glyphs, and HarfBuzz, which shapes with it at every size asked for.
 #ifndef QUILLPEEK_SKETCH_DRAWING_FONTS_H
 #define QUILLPEEK_SKETCH_DRAWING_FONTS_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sketch/drawing/libraries.h"
 
-// A face at one pixel size, its metrics in whole pixels.
+// A font at one pixel size: its FreeType face, set to that size when it is
+// handed out, and its HarfBuzz font at that size.
 struct SketchFace {
     FT_Face face = nullptr;
     hb_font_t *shaper = nullptr;
-    int ascent = 0;
-    int descent = 0; // below the baseline, positive
 };
 
 class SketchFonts
@@ -37,25 +40,35 @@ class SketchFonts
     // The font of the list that covers code, or -1 when none does.
     int font_for(uint32_t code, bool bold);
 
-    // That font at pixels pixels per em, opened once; null when FreeType
-    // cannot use it at that size.
+    // That font at pixels pixels per em; null when FreeType or HarfBuzz
+    // cannot use it at that size. Valid until the fonts are destroyed.
     const SketchFace *face(int font, bool bold, int pixels);
 
   private:
-    struct Opened {
-        int font;
-        bool bold;
+    struct File {
+        std::string path;
+        int index;
+        hb_blob_t *blob;
+        hb_face_t *shaping;
+        FT_Face face;
+        int pixels; // the face's size now
+    };
+    struct Sized {
+        size_t file;
         int pixels;
         SketchFace face;
     };
 
     FcConfig *config = nullptr;
     FcFontSet *sorted[2] = {nullptr, nullptr};
-    std::vector<bool> unusable[2]; // fonts FreeType refused
+    std::vector<bool> unusable[2];   // fonts FreeType or HarfBuzz refused
+    std::vector<long> file_index[2]; // each font's file, -2 until opened
     FT_Library library = nullptr;
-    std::vector<Opened> opened;
+    std::vector<File> files;
+    std::vector<Sized> sized;
 
-    const char *file_of(int font, bool bold, int *index);
+    bool load_config();
+    long file_of(int font, bool bold);
 };
 
 #endif

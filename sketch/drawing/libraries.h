@@ -13,7 +13,6 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <hb-ft.h>
 #include <hb.h>
 
 #define SKETCH_FONTCONFIG_CALLS(X)                                                                           \
@@ -37,13 +36,19 @@
 #define SKETCH_FREETYPE_CALLS(X)                                                                             \
     X(FT_Init_FreeType)                                                                                      \
     X(FT_Done_FreeType)                                                                                      \
-    X(FT_New_Face)                                                                                           \
+    X(FT_New_Memory_Face)                                                                                    \
     X(FT_Done_Face)                                                                                          \
     X(FT_Set_Pixel_Sizes)                                                                                    \
     X(FT_Load_Glyph)
 
 #define SKETCH_HARFBUZZ_CALLS(X)                                                                             \
-    X(hb_ft_font_create_referenced)                                                                          \
+    X(hb_blob_create_from_file)                                                                              \
+    X(hb_blob_get_data)                                                                                      \
+    X(hb_blob_destroy)                                                                                       \
+    X(hb_face_create)                                                                                        \
+    X(hb_face_destroy)                                                                                       \
+    X(hb_font_create)                                                                                        \
+    X(hb_font_set_scale)                                                                                     \
     X(hb_font_destroy)                                                                                       \
     X(hb_buffer_create)                                                                                      \
     X(hb_buffer_destroy)                                                                                     \

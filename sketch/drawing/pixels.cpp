@@ -69,9 +69,11 @@ void sketch_draw_line(SketchCanvas &canvas, SketchFonts &fonts, const SketchLine
             canvas.frame({left, top, left + glyph.box, y}, std::max(1, style.pixels / 14), rgb);
             continue;
         }
+        // Unhinted, as HarfBuzz placed them: the sketch is shrunk, and the
+        // auto-hinter's study of every glyph would cost more than the drawing.
         const SketchFace *face = fonts.face(glyph.font, style.bold, style.pixels);
         if (face == nullptr ||
-            lib.FT_Load_Glyph(face->face, glyph.glyph, FT_LOAD_RENDER | FT_LOAD_TARGET_LIGHT) != 0)
+            lib.FT_Load_Glyph(face->face, glyph.glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) != 0)
             continue;
         FT_GlyphSlot slot = face->face->glyph;
         canvas.coverage(slot->bitmap, left + slot->bitmap_left, y - glyph.y - slot->bitmap_top, rgb);
