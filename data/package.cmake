@@ -17,11 +17,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # SDL and libarchive are opened at run time when a window or an archive
-# needs them, so the computed list may not name them; nor fontconfig,
-# FreeType and HarfBuzz, which the thumbnailer opens for a sketch, nor the
-# font it draws with.
+# needs them, so the computed list may not name them; nor libxml2,
+# fontconfig, FreeType and HarfBuzz, which the thumbnailer opens for a
+# sketch, nor the font it draws with.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libsdl2-2.0-0, libarchive13, libfontconfig1, libfreetype6, libharfbuzz0b, fonts-dejavu-core")
+  "libsdl2-2.0-0, libarchive13, libxml2, libfontconfig1, libfreetype6, libharfbuzz0b, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -19,8 +19,10 @@ char problem_text[200];
 
 const char *part_problem(const Part &part, const std::string &name)
 {
-    if (part.outcome == Part::Failed)
-        return part.problem;
+    if (part.outcome == Part::Failed) {
+        snprintf(problem_text, sizeof problem_text, "cannot be sketched: %.160s", part.problem);
+        return problem_text;
+    }
     snprintf(problem_text, sizeof problem_text, "is damaged: its part %.120s is missing", name.c_str());
     return problem_text;
 }

@@ -7,9 +7,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "sketch/readers/libxml.h"
 #include "sketch/readers/readers_intern.h"
 
 namespace
@@ -33,19 +35,31 @@ bool enciphered_package(const char *path)
     return head.find(std::string(name, sizeof name - 1)) != std::string::npos;
 }
 
+char problem_text[240];
+
+// A reason of the archive routines ("the archive is cut short") as what
+// the document is.
+const char *cannot_be_sketched(const char *why)
+{
+    snprintf(problem_text, sizeof problem_text, "cannot be sketched: %s", why);
+    return problem_text;
+}
+
 } // namespace
 
 const char *sketch_read_document(const char *path, SketchPage *page)
 {
     using namespace sketch_readers;
     *page = SketchPage();
+    if (!sketch_libxml_load())
+        return "cannot be sketched: libxml2.so.2 cannot be loaded";
     const char *problem;
     Part content = take_part(path, "content.xml");
     if (content.present()) {
         problem = read_odf(path, content, page);
     } else if (content.outcome == Part::Failed && content.problem != nullptr &&
                strcmp(content.problem, "cannot be read as an archive") != 0) {
-        problem = content.problem;
+        problem = cannot_be_sketched(content.problem);
     } else if (content.outcome == Part::Failed) {
         problem = enciphered_package(path) ? "is encrypted (the document is protected by a password)"
                                            : content.problem;

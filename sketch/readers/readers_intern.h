@@ -1,5 +1,6 @@
 // What the document readers share among themselves; not for other code.
 //
+//   libxml.*       libxml2, loaded when first needed
 //   xml_part.*     one XML part node by node, within the budgets
 //   page_builder.* the page's blocks and cells, within the budgets
 //   package.cpp    parts taken out of the document, relationships resolved

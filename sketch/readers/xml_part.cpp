@@ -1,13 +1,10 @@
 // See xml_part.h.
 #include "sketch/readers/xml_part.h"
 
-#include <libxml/parser.h>
-#include <libxml/xmlerror.h>
-#include <libxml/xmlreader.h>
-
 #include <cstring>
 
 #include "platform/limits.h"
+#include "sketch/readers/libxml.h"
 
 namespace sketch_readers
 {
@@ -35,20 +32,20 @@ void guard_begin()
 {
     if (open_parts++ > 0)
         return;
-    xmlInitParser();
-    saved_loader = xmlGetExternalEntityLoader();
-    xmlSetExternalEntityLoader(refuse_entity);
-    xmlSetGenericErrorFunc(nullptr, ignore_generic);
-    xmlSetStructuredErrorFunc(nullptr, ignore_error);
+    libxml().xmlInitParser();
+    saved_loader = libxml().xmlGetExternalEntityLoader();
+    libxml().xmlSetExternalEntityLoader(refuse_entity);
+    libxml().xmlSetGenericErrorFunc(nullptr, ignore_generic);
+    libxml().xmlSetStructuredErrorFunc(nullptr, ignore_error);
 }
 
 void guard_end()
 {
     if (--open_parts > 0)
         return;
-    xmlSetExternalEntityLoader(saved_loader);
-    xmlSetGenericErrorFunc(nullptr, nullptr);
-    xmlSetStructuredErrorFunc(nullptr, nullptr);
+    libxml().xmlSetExternalEntityLoader(saved_loader);
+    libxml().xmlSetGenericErrorFunc(nullptr, nullptr);
+    libxml().xmlSetStructuredErrorFunc(nullptr, nullptr);
 }
 
 bool same(const xmlChar *a, const char *b)
@@ -60,22 +57,28 @@ bool same(const xmlChar *a, const char *b)
 
 XmlPart::XmlPart(const char *data, size_t size)
 {
+    if (!sketch_libxml_load()) {
+        failed_ = true;
+        return;
+    }
+    guarded_ = true;
     guard_begin();
     if (size > platform::limits::sketch_part_bytes)
         size = platform::limits::sketch_part_bytes;
-    reader_ = xmlReaderForMemory(data, static_cast<int>(size), nullptr, nullptr, reader_options);
+    reader_ = libxml().xmlReaderForMemory(data, static_cast<int>(size), nullptr, nullptr, reader_options);
     if (reader_ == nullptr) {
         failed_ = true;
         return;
     }
-    xmlTextReaderSetStructuredErrorHandler(reader_, ignore_error, nullptr);
+    libxml().xmlTextReaderSetStructuredErrorHandler(reader_, ignore_error, nullptr);
 }
 
 XmlPart::~XmlPart()
 {
     if (reader_ != nullptr)
-        xmlFreeTextReader(reader_);
-    guard_end();
+        libxml().xmlFreeTextReader(reader_);
+    if (guarded_)
+        guard_end();
 }
 
 // The text the reading stopped inside: the last node the parser built
@@ -83,7 +86,7 @@ XmlPart::~XmlPart()
 bool XmlPart::take_tail()
 {
     const size_t tail_bytes = 64 * 1024;
-    xmlNodePtr current = xmlTextReaderCurrentNode(reader_);
+    xmlNodePtr current = libxml().xmlTextReaderCurrentNode(reader_);
     if (current == nullptr)
         return false;
     // What follows the node read last: its content when it was its start,
@@ -112,27 +115,27 @@ bool XmlPart::settle(int status)
     if (status != 1) {
         failed_ = failed_ || status < 0;
         bool tail = status < 0 && started_ && take_tail();
-        xmlFreeTextReader(reader_);
+        libxml().xmlFreeTextReader(reader_);
         reader_ = nullptr;
         type_ = tail ? NodeType::Text : NodeType::Other;
         return tail;
     }
     if (++nodes_ > platform::limits::sketch_part_nodes) {
         budget_met_ = true;
-        xmlFreeTextReader(reader_);
+        libxml().xmlFreeTextReader(reader_);
         reader_ = nullptr;
         return false;
     }
-    depth_ = xmlTextReaderDepth(reader_);
+    depth_ = libxml().xmlTextReaderDepth(reader_);
     empty_ = false;
-    switch (xmlTextReaderNodeType(reader_)) {
+    switch (libxml().xmlTextReaderNodeType(reader_)) {
     case XML_READER_TYPE_ELEMENT:
         type_ = NodeType::Start;
-        empty_ = xmlTextReaderIsEmptyElement(reader_) == 1;
+        empty_ = libxml().xmlTextReaderIsEmptyElement(reader_) == 1;
         started_ = true;
         if (depth_ > platform::limits::sketch_xml_depth) {
             budget_met_ = true;
-            xmlFreeTextReader(reader_);
+            libxml().xmlFreeTextReader(reader_);
             reader_ = nullptr;
             return false;
         }
@@ -155,7 +158,7 @@ bool XmlPart::settle(int status)
 
 bool XmlPart::next()
 {
-    return reader_ != nullptr && settle(xmlTextReaderRead(reader_));
+    return reader_ != nullptr && settle(libxml().xmlTextReaderRead(reader_));
 }
 
 bool XmlPart::skip()
@@ -164,18 +167,18 @@ bool XmlPart::skip()
         return false;
     if (type_ != NodeType::Start || empty_)
         return next();
-    return settle(xmlTextReaderNext(reader_));
+    return settle(libxml().xmlTextReaderNext(reader_));
 }
 
 const char *XmlPart::name() const
 {
-    const xmlChar *name = reader_ != nullptr ? xmlTextReaderConstLocalName(reader_) : nullptr;
+    const xmlChar *name = reader_ != nullptr ? libxml().xmlTextReaderConstLocalName(reader_) : nullptr;
     return name != nullptr ? reinterpret_cast<const char *>(name) : "";
 }
 
 const char *XmlPart::ns() const
 {
-    const xmlChar *uri = reader_ != nullptr ? xmlTextReaderConstNamespaceUri(reader_) : nullptr;
+    const xmlChar *uri = reader_ != nullptr ? libxml().xmlTextReaderConstNamespaceUri(reader_) : nullptr;
     return uri != nullptr ? reinterpret_cast<const char *>(uri) : "";
 }
 
@@ -196,7 +199,7 @@ const char *XmlPart::text() const
 {
     if (reader_ == nullptr)
         return tail_.c_str();
-    const xmlChar *value = reader_ != nullptr ? xmlTextReaderConstValue(reader_) : nullptr;
+    const xmlChar *value = reader_ != nullptr ? libxml().xmlTextReaderConstValue(reader_) : nullptr;
     return value != nullptr ? reinterpret_cast<const char *>(value) : "";
 }
 
@@ -205,20 +208,20 @@ bool XmlPart::attribute(const char *local, const char *ns1, const char *ns2, std
     if (reader_ == nullptr || type_ != NodeType::Start)
         return false;
     bool found = false;
-    if (xmlTextReaderMoveToFirstAttribute(reader_) != 1)
+    if (libxml().xmlTextReaderMoveToFirstAttribute(reader_) != 1)
         return false;
     do {
-        if (!same(xmlTextReaderConstLocalName(reader_), local))
+        if (!same(libxml().xmlTextReaderConstLocalName(reader_), local))
             continue;
-        const xmlChar *uri = xmlTextReaderConstNamespaceUri(reader_);
+        const xmlChar *uri = libxml().xmlTextReaderConstNamespaceUri(reader_);
         bool matches = ns1 == nullptr ? uri == nullptr : same(uri, ns1) || same(uri, ns2);
         if (matches) {
-            const xmlChar *text = xmlTextReaderConstValue(reader_);
+            const xmlChar *text = libxml().xmlTextReaderConstValue(reader_);
             value->assign(text != nullptr ? reinterpret_cast<const char *>(text) : "");
             found = true;
         }
-    } while (!found && xmlTextReaderMoveToNextAttribute(reader_) == 1);
-    xmlTextReaderMoveToElement(reader_);
+    } while (!found && libxml().xmlTextReaderMoveToNextAttribute(reader_) == 1);
+    libxml().xmlTextReaderMoveToElement(reader_);
     return found;
 }
 

@@ -10,7 +10,8 @@
 // nodes stepped through (sketch_part_nodes) or an element nested deeper than
 // sketch_xml_depth. A part that ends inside a text (cut at its budget of
 // bytes, or damaged there) still gives that text's start as a last text
-// node.
+// node. libxml2 is loaded when the first part is read (libxml.h); a part
+// read without it has failed at once.
 #ifndef QUILLPEEK_SKETCH_READERS_XML_PART_H
 #define QUILLPEEK_SKETCH_READERS_XML_PART_H
 
@@ -75,6 +76,7 @@ class XmlPart
     bool failed_ = false;
     bool budget_met_ = false;
     bool started_ = false;
+    bool guarded_ = false; // libxml2 loaded and its guard taken
     uint64_t nodes_ = 0;
     std::string tail_; // the text the part ended inside, once read
 };
