@@ -208,9 +208,15 @@ TEST(Drawing, SizesItCannotDrawAreRefused)
         EXPECT_NE(problem, nullptr);
         FreeVec(pixels);
     }
-    // The smallest page is drawn.
-    Drawn drawn(page, 1, 1);
-    EXPECT_NE(drawn.argb, nullptr) << drawn.problem;
+    // The smallest pages of every kind are drawn.
+    page.cells = {{0, 0, "cell"}};
+    for (SketchKind kind : {SKETCH_TEXT, SKETCH_SHEET, SKETCH_SLIDE, SKETCH_DRAWING}) {
+        page.kind = kind;
+        for (int side : {1, 3, 17}) {
+            Drawn drawn(page, side, side);
+            EXPECT_NE(drawn.argb, nullptr) << drawn.problem;
+        }
+    }
 }
 
 TEST(Drawing, NoFontGivesItsMessage)
