@@ -153,14 +153,20 @@ const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
             return nullptr;
         file.pixels = pixels;
     }
+    // Fontconfig's own rule: a font lighter than demibold asked for bold
+    // is emboldened (ideographs have no bold face in most fonts).
+    int weight = FC_WEIGHT_REGULAR;
+    if (bold && lib.FcPatternGetInteger(sorted[1]->fonts[font], FC_WEIGHT, 0, &weight) != FcResultMatch)
+        weight = FC_WEIGHT_REGULAR;
+    bool embolden = bold && weight < FC_WEIGHT_DEMIBOLD;
     for (const Sized &entry : sized) {
-        if (entry.file == static_cast<size_t>(at) && entry.pixels == pixels)
+        if (entry.file == static_cast<size_t>(at) && entry.pixels == pixels && entry.embolden == embolden)
             return &entry.face;
     }
     if (sized.size() >= most_sizes)
         return nullptr;
     hb_font_t *shaper = lib.hb_font_create(file.shaping);
     lib.hb_font_set_scale(shaper, pixels * 64, pixels * 64); // positions in 26.6 pixels
-    sized.push_back({static_cast<size_t>(at), pixels, {file.face, shaper}});
+    sized.push_back({static_cast<size_t>(at), pixels, embolden, {file.face, shaper, embolden}});
     return &sized.back().face;
 }

@@ -24,6 +24,7 @@
 struct SketchFace {
     FT_Face face = nullptr;
     hb_font_t *shaper = nullptr;
+    bool embolden = false; // a bold font asked for, a lighter one found
 };
 
 class SketchFonts
@@ -56,6 +57,7 @@ class SketchFonts
     struct Sized {
         size_t file;
         int pixels;
+        bool embolden;
         SketchFace face;
     };
 

@@ -13,6 +13,7 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_OUTLINE_H
 #include <hb.h>
 
 #define SKETCH_FONTCONFIG_CALLS(X)                                                                           \
@@ -39,7 +40,9 @@
     X(FT_New_Memory_Face)                                                                                    \
     X(FT_Done_Face)                                                                                          \
     X(FT_Set_Pixel_Sizes)                                                                                    \
-    X(FT_Load_Glyph)
+    X(FT_Load_Glyph)                                                                                         \
+    X(FT_Outline_Embolden)                                                                                   \
+    X(FT_Render_Glyph)
 
 #define SKETCH_HARFBUZZ_CALLS(X)                                                                             \
     X(hb_blob_create_from_file)                                                                              \

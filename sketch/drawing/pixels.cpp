@@ -21,6 +21,21 @@ void blend(unsigned char *pixel, uint32_t rgb, unsigned cover)
             static_cast<unsigned char>((colour[i] * cover + pixel[1 + i] * (255 - cover) + 127) / 255);
 }
 
+// The glyph's coverage into the face's slot, emboldened when the face
+// asks for it.
+bool render(const SketchFace &face, uint32_t glyph, int pixels)
+{
+    const SketchCalls &lib = sketch_calls();
+    if (!face.embolden)
+        return lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0;
+    if (lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_HINTING) != 0)
+        return false;
+    FT_GlyphSlot slot = face.face->glyph;
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE)
+        lib.FT_Outline_Embolden(&slot->outline, std::max(16, pixels * 64 / 22));
+    return lib.FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0;
+}
+
 } // namespace
 
 void SketchCanvas::fill(SketchRect rect, uint32_t rgb)
@@ -61,7 +76,6 @@ void SketchCanvas::coverage(const FT_Bitmap &bitmap, int x, int y, uint32_t rgb)
 void sketch_draw_line(SketchCanvas &canvas, SketchFonts &fonts, const SketchLine &line, SketchStyle style,
                       int x, int y, uint32_t rgb)
 {
-    const SketchCalls &lib = sketch_calls();
     for (const SketchGlyph &glyph : line.glyphs) {
         int left = x + glyph.x;
         if (glyph.font < 0) {
@@ -72,8 +86,7 @@ void sketch_draw_line(SketchCanvas &canvas, SketchFonts &fonts, const SketchLine
         // Unhinted, as HarfBuzz placed them: the sketch is shrunk, and the
         // auto-hinter's study of every glyph would cost more than the drawing.
         const SketchFace *face = fonts.face(glyph.font, style.bold, style.pixels);
-        if (face == nullptr ||
-            lib.FT_Load_Glyph(face->face, glyph.glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) != 0)
+        if (face == nullptr || !render(*face, glyph.glyph, style.pixels))
             continue;
         FT_GlyphSlot slot = face->face->glyph;
         canvas.coverage(slot->bitmap, left + slot->bitmap_left, y - glyph.y - slot->bitmap_top, rgb);
