@@ -98,8 +98,8 @@ std::string resolve_target(const std::string &source, const std::string &target)
 {
     std::string decoded;
     std::string plain = target.substr(0, target.find('#'));
-    if (plain.empty() || !percent_decode(plain, &decoded))
-        return "";
+    if (plain.empty() || plain.find('\0') != std::string::npos || !percent_decode(plain, &decoded))
+        return ""; // a zero byte would end the name early
     size_t colon = decoded.find(':');
     if (colon != std::string::npos && colon < decoded.find('/'))
         return ""; // an absolute URL: http:, file:, ...

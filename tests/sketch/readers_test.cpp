@@ -294,11 +294,12 @@ std::vector<DocumentCase> documents()
                             "<row r=\"3\"><c r=\"C3\" t=\"inlineStr\"><is><t>inline</t></is></c><c t=\"s\">"
                             "<v>2</v></c><c r=\"E3\" t=\"b\"><v>1</v></c><c r=\"F3\" t=\"s\"><v>1</v></c>"
                             "</row><row r=\"61\"><c r=\"A61\"><v>1</v></c></row>")),
-              regular("xl/sharedStrings.xml",
-                      "<sst" + sheet_ns() +
-                          "><si><t>Hello</t></si><si><r><t>Rich</t></r><r><t xml:space=\"preserve\"> text</t>"
-                          "</r><rPh><t>reading</t></rPh></si><si><t>Wor_x006C_d</t></si><si><t>unused</t></si></"
-                          "sst>")}),
+              regular(
+                  "xl/sharedStrings.xml",
+                  "<sst" + sheet_ns() +
+                      "><si><t>Hello</t></si><si><r><t>Rich</t></r><r><t xml:space=\"preserve\"> text</t>"
+                      "</r><rPh><t>reading</t></rPh></si><si><t>Wor_x006C_d</t></si><si><t>unused</t></si></"
+                      "sst>")}),
          {SKETCH_SHEET,
           210,
           297,
@@ -466,6 +467,7 @@ TEST(SketchTargets, ResolveWithinThePackage)
     };
     for (const auto &row : rows)
         EXPECT_EQ(sketch_readers::resolve_target(row[0], row[1]), row[2]) << row[0] << " + " << row[1];
+    EXPECT_EQ(sketch_readers::resolve_target("word/document.xml", std::string("a.p\0ng", 6)), "");
 }
 
 // --- Hostile parts ---
@@ -573,6 +575,22 @@ struct Hostile {
     const char *first;
 };
 
+// Whether text is UTF-8 throughout: a cut never splits a character.
+bool valid_utf8(const std::string &text)
+{
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
 std::string bomb()
 {
     std::string doctype = "<!DOCTYPE office:document-content [<!ENTITY l0 \"lollollollollol\">";
@@ -604,6 +622,8 @@ TEST_F(SketchReaders, HostilePartsEndWithinTheirBudgets)
          nullptr, "seen"},
         {"one text run of 300 MB", open_text + "<text:p>", "a", 300u << 20, "</text:p>" + close_text, nullptr,
          "aaaa"},
+        {"a long run of CJK and Arabic", open_text + "<text:p>", "\xE6\xBC\xA2\xD8\xB9", 100000,
+         "</text:p>" + close_text, nullptr, "\xE6\xBC\xA2\xD8\xB9"},
         {"millions of empty paragraphs", open_text + "<text:h>Top</text:h>", "<text:p/>", 3000000,
          "<text:p>late</text:p>" + close_text, nullptr, "Top"},
         {"nesting 200,000 deep", open_text + "<text:p>start</text:p><text:section>", "", 0,
@@ -639,6 +659,7 @@ TEST_F(SketchReaders, HostilePartsEndWithinTheirBudgets)
         for (const SketchBlock &block : page.blocks) {
             text += block.text.size();
             EXPECT_EQ(block.text.find("SECRET"), std::string::npos) << row.name;
+            EXPECT_TRUE(valid_utf8(block.text)) << row.name;
             EXPECT_EQ(block.text.find("lollol"), std::string::npos) << row.name;
         }
         for (const SketchCell &cell : page.cells) {
