@@ -11,9 +11,12 @@ const size_t most_sizes = 64;
 FcFontSet *sorted_fonts(FcConfig *config, bool bold)
 {
     const SketchCalls &lib = sketch_calls();
-    FcPattern *pattern = lib.FcNameParse(reinterpret_cast<const FcChar8 *>("sans-serif"));
+    // Built rather than parsed: in fontconfig's names "sans-serif" would be
+    // the family "sans" at the size "serif".
+    FcPattern *pattern = lib.FcPatternCreate();
     if (pattern == nullptr)
         return nullptr;
+    lib.FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
     lib.FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     lib.FcConfigSubstitute(config, pattern, FcMatchPattern);
     lib.FcDefaultSubstitute(pattern);

@@ -25,7 +25,8 @@
     X(FcDefaultSubstitute)                                                                                   \
     X(FcFontSort)                                                                                            \
     X(FcFontSetDestroy)                                                                                      \
-    X(FcNameParse)                                                                                           \
+    X(FcPatternCreate)                                                                                       \
+    X(FcPatternAddString)                                                                                    \
     X(FcPatternDestroy)                                                                                      \
     X(FcPatternAddInteger)                                                                                   \
     X(FcPatternGetString)                                                                                    \
