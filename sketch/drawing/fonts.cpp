@@ -62,7 +62,7 @@ bool SketchFonts::load_config()
         return false;
     // The system's configuration (FONTCONFIG_FILE, else fonts.conf): a
     // smaller one of its own would lose the system's order of preference.
-    bool parsed = lib.FcConfigParseAndLoad(config, nullptr, FcTrue);
+    bool parsed = lib.FcConfigParseAndLoad(config, nullptr, FcFalse); // quiet: the message is ours
     return parsed && lib.FcConfigBuildFonts(config);
 }
 

@@ -279,6 +279,22 @@ TEST_F(Thumbnailer, DocumentsWithoutAPreviewThatCanBeShownGetTheirSketch)
     }
 }
 
+// Without a font there is no sketch: one line says so, fontconfig's own
+// complaints are not added to it.
+TEST_F(Thumbnailer, NoFontEndsWithOneMessage)
+{
+    std::string path = document(
+        "text.odt",
+        {regular("content.xml", "<office:document-content xmlns:office=\"urn:oasis:names:tc:"
+                                "opendocument:xmlns:office:1.0\" xmlns:text=\"urn:oasis:names:tc:"
+                                "opendocument:xmlns:text:1.0\"><office:body><office:text><text:p>"
+                                "Words</text:p></office:text></office:body></office:document-content>")});
+    ProcessOptions options;
+    options.env["FONTCONFIG_FILE"] = in.file("no-such-fonts.conf");
+    ProcessResult result = testing_support::run_process({QUILLPEEK_THUMBNAILER, path, output}, options);
+    expect_refused(result, path, "it cannot be sketched: no font can be found");
+}
+
 TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefused)
 {
     std::string picture = picture_png(40, 30);
