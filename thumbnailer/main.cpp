@@ -11,7 +11,8 @@
 // and headings, its first sheet's top-left cells or its first slide's
 // text, read from the document's XML within the budgets of
 // platform/limits.h and drawn on a white page of its proportions with
-// fontconfig's sans-serif fonts, at twice SIZE (at least 256 pixels). A
+// fontconfig's sans-serif fonts, larger than SIZE (twice 128, 128 more
+// from 256 on). A
 // document with no text to sketch ends with a message saying so. The
 // viewer never draws a sketch. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
@@ -250,13 +251,16 @@ const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, 
 }
 
 // The sketch of a document that carries no preview that can be shown,
-// drawn at twice the thumbnail's size (at least 256 pixels) for the area
-// filter to shrink as it shrinks any picture. Null, or why there is none
-// after why there is no preview (into *text).
+// drawn larger than the thumbnail for the area filter to shrink as it
+// shrinks any picture: twice a small size, 128 pixels more than a large
+// one, whose glyphs are large enough already and whose page would cost
+// four times the memory. Null, or why there is none after why there is
+// no preview (into *text).
 const char *load_sketch(const char *path, uint32_t size, const char *no_preview, Picture *picture,
                         std::string *text)
 {
-    uint32_t longest = size * 2 < 256 ? 256 : size * 2 > largest_size ? largest_size : size * 2;
+    uint32_t longest = size < 256 ? 2 * size : size + 128;
+    longest = longest < 256 ? 256 : longest > largest_size ? largest_size : longest;
     const char *problem = nullptr;
     picture->pixels = sketch_document(path, longest, &picture->width, &picture->height, &problem);
     if (picture->pixels != nullptr)

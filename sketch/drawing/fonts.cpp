@@ -1,12 +1,48 @@
 // See fonts.h.
 #include "sketch/drawing/fonts.h"
 
+#include <algorithm>
+
 namespace
 {
 
 // At most this many files and sizes are open at once; a sketch uses a few.
 const size_t most_files = 24;
 const size_t most_sizes = 64;
+// Bytes of coverage kept for glyphs drawn again: a page's worth and more.
+const size_t most_drawn_bytes = 8u << 20;
+
+// The glyph's coverage into the face's slot, emboldened when the face
+// asks for it.
+bool render(const SketchFace &face, uint32_t glyph, int pixels)
+{
+    const SketchCalls &lib = sketch_calls();
+    if (!face.embolden)
+        return lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0;
+    if (lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_HINTING) != 0)
+        return false;
+    FT_GlyphSlot slot = face.face->glyph;
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE)
+        lib.FT_Outline_Embolden(&slot->outline, std::max(16, pixels * 64 / 22));
+    return lib.FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0;
+}
+
+// The slot's 8-bit coverage copied; false for any other kind of bitmap.
+bool copy_coverage(const FT_GlyphSlot slot, SketchBitmap *bitmap)
+{
+    const FT_Bitmap &from = slot->bitmap;
+    if (from.pixel_mode != FT_PIXEL_MODE_GRAY && from.rows != 0)
+        return false;
+    bitmap->left = slot->bitmap_left;
+    bitmap->top = slot->bitmap_top;
+    bitmap->width = static_cast<int>(from.width);
+    bitmap->rows = static_cast<int>(from.rows);
+    bitmap->coverage.resize(size_t(from.width) * from.rows);
+    for (unsigned row = 0; row < from.rows; ++row)
+        std::copy(from.buffer + long(row) * from.pitch, from.buffer + long(row) * from.pitch + from.width,
+                  bitmap->coverage.begin() + long(row) * from.width);
+    return true;
+}
 
 FcFontSet *sorted_fonts(FcConfig *config, bool bold)
 {
@@ -170,6 +206,28 @@ const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
         return nullptr;
     hb_font_t *shaper = lib.hb_font_create(file.shaping);
     lib.hb_font_set_scale(shaper, pixels * 64, pixels * 64); // positions in 26.6 pixels
-    sized.push_back({static_cast<size_t>(at), pixels, embolden, {file.face, shaper, embolden}});
+    sized.push_back({static_cast<size_t>(at), pixels, embolden, {file.face, shaper, embolden, sized.size()}});
     return &sized.back().face;
+}
+
+const SketchBitmap *SketchFonts::bitmap(const SketchFace &face, uint32_t glyph)
+{
+    uint64_t key = uint64_t(face.slot) << 32 | glyph;
+    auto found = drawn.find(key);
+    if (found != drawn.end())
+        return &found->second;
+    int pixels = sized[face.slot].pixels;
+    if (face.face->size->metrics.x_ppem != pixels &&
+        sketch_calls().FT_Set_Pixel_Sizes(face.face, 0, pixels) != 0)
+        return nullptr;
+    files[sized[face.slot].file].pixels = pixels;
+    SketchBitmap made;
+    if (!render(face, glyph, pixels) || !copy_coverage(face.face->glyph, &made))
+        return nullptr;
+    if (drawn_bytes + made.coverage.size() > most_drawn_bytes) {
+        scratch = std::move(made);
+        return &scratch;
+    }
+    drawn_bytes += made.coverage.size();
+    return &drawn.emplace(key, std::move(made)).first->second;
 }

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "sketch/drawing/libraries.h"
@@ -25,6 +26,14 @@ struct SketchFace {
     FT_Face face = nullptr;
     hb_font_t *shaper = nullptr;
     bool embolden = false; // a bold font asked for, a lighter one found
+    size_t slot = 0;       // which of the fonts' sizes it is
+};
+
+// A glyph's coverage as FreeType drew it, unhinted: rows of width bytes,
+// its top left at (left, -top) from its origin on the baseline.
+struct SketchBitmap {
+    int left = 0, top = 0, width = 0, rows = 0;
+    std::vector<unsigned char> coverage;
 };
 
 class SketchFonts
@@ -44,6 +53,11 @@ class SketchFonts
     // That font at pixels pixels per em; null when FreeType or HarfBuzz
     // cannot use it at that size. Valid until the fonts are destroyed.
     const SketchFace *face(int font, bool bold, int pixels);
+
+    // The glyph of the face drawn, once for each face and glyph however
+    // often the text has it; null when FreeType cannot draw it. Valid until
+    // the next call.
+    const SketchBitmap *bitmap(const SketchFace &face, uint32_t glyph);
 
   private:
     struct File {
@@ -68,6 +82,9 @@ class SketchFonts
     FT_Library library = nullptr;
     std::vector<File> files;
     std::vector<Sized> sized;
+    std::unordered_map<uint64_t, SketchBitmap> drawn;
+    size_t drawn_bytes = 0;
+    SketchBitmap scratch; // once the drawn glyphs have taken their budget
 
     bool load_config();
     long file_of(int font, bool bold);

@@ -21,21 +21,6 @@ void blend(unsigned char *pixel, uint32_t rgb, unsigned cover)
             static_cast<unsigned char>((colour[i] * cover + pixel[1 + i] * (255 - cover) + 127) / 255);
 }
 
-// The glyph's coverage into the face's slot, emboldened when the face
-// asks for it.
-bool render(const SketchFace &face, uint32_t glyph, int pixels)
-{
-    const SketchCalls &lib = sketch_calls();
-    if (!face.embolden)
-        return lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0;
-    if (lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_HINTING) != 0)
-        return false;
-    FT_GlyphSlot slot = face.face->glyph;
-    if (slot->format == FT_GLYPH_FORMAT_OUTLINE)
-        lib.FT_Outline_Embolden(&slot->outline, std::max(16, pixels * 64 / 22));
-    return lib.FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0;
-}
-
 } // namespace
 
 void SketchCanvas::fill(SketchRect rect, uint32_t rgb)
@@ -57,14 +42,11 @@ void SketchCanvas::frame(SketchRect rect, int thickness, uint32_t rgb)
     fill({rect.x1 - t, rect.y0 + t, rect.x1, rect.y1 - t}, rgb);
 }
 
-void SketchCanvas::coverage(const FT_Bitmap &bitmap, int x, int y, uint32_t rgb)
+void SketchCanvas::coverage(const SketchBitmap &bitmap, int x, int y, uint32_t rgb)
 {
-    if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || bitmap.buffer == nullptr)
-        return;
-    int w = static_cast<int>(bitmap.width), h = static_cast<int>(bitmap.rows);
-    SketchRect r = within({x, y, x + w, y + h}, clip, width, height);
+    SketchRect r = within({x, y, x + bitmap.width, y + bitmap.rows}, clip, width, height);
     for (int row = r.y0; row < r.y1; ++row) {
-        const unsigned char *from = bitmap.buffer + long(row - y) * bitmap.pitch + (r.x0 - x);
+        const unsigned char *from = bitmap.coverage.data() + long(row - y) * bitmap.width + (r.x0 - x);
         unsigned char *pixel = argb + (size_t(row) * width + r.x0) * 4;
         for (int column = r.x0; column < r.x1; ++column, ++from, pixel += 4) {
             if (*from != 0)
@@ -86,9 +68,8 @@ void sketch_draw_line(SketchCanvas &canvas, SketchFonts &fonts, const SketchLine
         // Unhinted, as HarfBuzz placed them: the sketch is shrunk, and the
         // auto-hinter's study of every glyph would cost more than the drawing.
         const SketchFace *face = fonts.face(glyph.font, style.bold, style.pixels);
-        if (face == nullptr || !render(*face, glyph.glyph, style.pixels))
-            continue;
-        FT_GlyphSlot slot = face->face->glyph;
-        canvas.coverage(slot->bitmap, left + slot->bitmap_left, y - glyph.y - slot->bitmap_top, rgb);
+        const SketchBitmap *drawn = face != nullptr ? fonts.bitmap(*face, glyph.glyph) : nullptr;
+        if (drawn != nullptr)
+            canvas.coverage(*drawn, left + drawn->left, y - glyph.y - drawn->top, rgb);
     }
 }

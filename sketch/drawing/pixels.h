@@ -21,8 +21,8 @@ struct SketchCanvas {
 
     void fill(SketchRect rect, uint32_t rgb);
     void frame(SketchRect rect, int thickness, uint32_t rgb);
-    // FreeType's 8-bit coverage with its top left at (x, y).
-    void coverage(const FT_Bitmap &bitmap, int x, int y, uint32_t rgb);
+    // A glyph's coverage with its top left at (x, y).
+    void coverage(const SketchBitmap &bitmap, int x, int y, uint32_t rgb);
 };
 
 // The line with its left edge at x and its baseline at y.
