@@ -98,8 +98,8 @@ std::string resolve_target(const std::string &source, const std::string &target)
 {
     std::string decoded;
     std::string plain = target.substr(0, target.find('#'));
-    if (plain.empty() || plain.find('\0') != std::string::npos || !percent_decode(plain, &decoded))
-        return ""; // a zero byte would end the name early
+    if (plain.empty() || !percent_decode(plain, &decoded))
+        return "";
     size_t colon = decoded.find(':');
     if (colon != std::string::npos && colon < decoded.find('/'))
         return ""; // an absolute URL: http:, file:, ...
@@ -134,7 +134,7 @@ std::string resolve_target(const std::string &source, const std::string &target)
     std::string name;
     for (const std::string &segment : segments)
         name += (name.empty() ? "" : "/") + segment;
-    return name;
+    return name.find('\0') == std::string::npos ? name : ""; // a zero byte would end it early
 }
 
 std::string related_part(const char *path, const std::string &source, const std::string &id,
