@@ -106,20 +106,13 @@ std::string resolve_target(const std::string &source, const std::string &target)
     if (decoded.compare(0, 2, "//") == 0 || decoded.find('\\') != std::string::npos)
         return "";
     std::vector<std::string> segments;
-    if (decoded[0] != '/') {
-        size_t slash = source.rfind('/');
-        std::string folder = slash == std::string::npos ? "" : source.substr(0, slash);
-        for (size_t at = 0; !folder.empty() && at <= folder.size();) {
-            size_t end = folder.find('/', at);
-            end = end == std::string::npos ? folder.size() : end;
-            segments.push_back(folder.substr(at, end - at));
-            at = end + 1;
-        }
-    }
-    for (size_t at = 0; at <= decoded.size();) {
-        size_t end = decoded.find('/', at);
-        end = end == std::string::npos ? decoded.size() : end;
-        std::string segment = decoded.substr(at, end - at);
+    size_t slash = source.rfind('/');
+    std::string path =
+        decoded[0] == '/' || slash == std::string::npos ? decoded : source.substr(0, slash + 1) + decoded;
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = path.find('/', at);
+        end = end == std::string::npos ? path.size() : end;
+        std::string segment = path.substr(at, end - at);
         at = end + 1;
         if (segment.empty() || segment == ".")
             continue;
