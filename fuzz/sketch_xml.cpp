@@ -37,8 +37,9 @@ void check_target(const std::string &input)
     std::string name = resolve_target(source, target);
     if (name.empty())
         return;
-    if (name[0] == '/' || name.find("..") == 0 || name.find("/../") != std::string::npos ||
-        name.find('\0') != std::string::npos || name.find("//") != std::string::npos)
+    std::string framed = "/" + name + "/"; // no segment may be empty, "." or ".."
+    if (framed.find("//") != std::string::npos || framed.find("/./") != std::string::npos ||
+        framed.find("/../") != std::string::npos || name.find('\0') != std::string::npos)
         __builtin_trap();
 }
 
