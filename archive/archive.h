@@ -56,4 +56,22 @@ bool XAD_preview_name(const char *path, char *name, size_t size, const char **pr
 // metafile (WMF or EMF): by its first bytes or by its name's extension.
 bool XAD_preview_is_metafile(const char *name, const void *block, uint32_t size);
 
+// What XAD_part_unpacker gave.
+enum XadPartOutcome {
+    XAD_PART_WHOLE,   // the whole member
+    XAD_PART_CUT,     // its first limit bytes: the member holds more
+    XAD_PART_MISSING, // no member has that name (nor one differing only in case)
+    XAD_PART_FAILED,  // the archive or the member cannot be read; why in *problem
+};
+
+// The member named exactly name, or when none is, the first whose name
+// differs from it only in the case of ASCII letters (package part names are
+// compared so), the first such in listing order. At most limit bytes of it
+// are unpacked into a block from AllocVec one byte longer than they are,
+// its last byte zero; *size is the number of the member's bytes in it.
+// Null, with *size 0, for XAD_PART_MISSING and XAD_PART_FAILED; *problem is
+// then why in a few words ("the archive is cut short", ...), else null.
+void *XAD_part_unpacker(const char *path, const char *name, uint32_t limit, uint32_t *size,
+                        XadPartOutcome *outcome, const char **problem);
+
 #endif

@@ -18,9 +18,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # SDL and libarchive are opened at run time when a window or an archive
 # needs them, and libwayland-client to ask a Wayland compositor for a seat,
-# so the computed list may not name them. SDL shows message windows on
-# Wayland through zenity.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0, libarchive13, libwayland-client0")
+# so the computed list may not name them; nor libxml2, fontconfig, FreeType
+# and HarfBuzz, which the thumbnailer opens for a sketch, nor the font it
+# draws with. SDL shows message windows on Wayland through zenity.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libsdl2-2.0-0, libarchive13, libwayland-client0, libxml2, libfontconfig1, libfreetype6, libharfbuzz0b, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

@@ -75,6 +75,41 @@ constexpr long jpeg_decode_memory = 64l * 1024 * 1024;
 constexpr size_t picture_metadata_bytes = 16u * 1024u * 1024u;
 constexpr size_t png_chunk_bytes = 4u * 1024u * 1024u;
 
+// --- The sketch of a document's first page (sketch/readers/) ---
+//
+// The thumbnailer draws a sketch of a document that carries no preview from
+// its own XML parts. A page holds far less than any of these; what stops a
+// reader early is mostly the page filling up. A budget reached ends the
+// reading as if the page ended there (SketchPage::cut): the page keeps what
+// was read, and a page with no text at all is refused as holding none.
+
+// Bytes of one XML part read: a larger member is unpacked only this far and
+// read as if it ended there (XAD_part_unpacker's limit).
+constexpr uint32_t sketch_part_bytes = 8u << 20;
+
+// Nodes of one part that the streaming reader steps through (elements,
+// their ends and texts): millions of empty paragraphs end here.
+constexpr uint64_t sketch_part_nodes = uint64_t(1) << 20;
+
+// Elements nested within each other; deeper content is not read.
+constexpr int sketch_xml_depth = 128;
+
+// Bytes of text kept on one page, all blocks and cells together, and of one
+// cell.
+constexpr size_t sketch_text_bytes = 32u * 1024u;
+constexpr size_t sketch_cell_bytes = 256;
+
+// Paragraphs, headings and text frames on one page.
+constexpr size_t sketch_blocks = 200;
+
+// The top-left cells of a spreadsheet's first sheet that are kept.
+constexpr uint32_t sketch_sheet_rows = 60;
+constexpr uint32_t sketch_sheet_columns = 20;
+
+// Style names remembered while reading (which are bold, which headings, the
+// page layouts), per part.
+constexpr size_t sketch_styles = 4096;
+
 } // namespace platform::limits
 
 #endif

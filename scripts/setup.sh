@@ -9,18 +9,20 @@ QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev libseccomp-dev
   libgtest-dev libbenchmark-dev librsvg2-bin dpkg-dev file
-  libpixman-1-dev zlib1g-dev)
+  libpixman-1-dev zlib1g-dev
+  libxml2-dev libfreetype-dev libharfbuzz-dev libfontconfig-dev fonts-dejavu-core)
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
 # X server and its tools for the end-to-end tests, the reference tools, the
 # validators of the installed tree and of the package, a thumbnail service
-# on a private bus for the thumbnailer's, and the thumbnailer it is compared with.
+# on a private bus for the thumbnailer's, the thumbnailer it is compared with,
+# and the OCR that reads the sketches back.
 # The Wayland end-to-end tests run weston (with libdecor's title bars for the
 # window and zenity, through which SDL shows message windows on Wayland).
 TEST_PACKAGES=(clang libclang-rt-14-dev xvfb xauth xdotool x11-utils x11-apps
   imagemagick libarchive-tools unzip zip hyperfine feh time
   desktop-file-utils appstream man-db lintian
   tumbler dbus dbus-daemon libglib2.0-bin libgsf-bin
-  weston libdecor-0-plugin-1-cairo zenity)
+  weston libdecor-0-plugin-1-cairo zenity tesseract-ocr tesseract-ocr-eng)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -5,7 +5,16 @@
 //
 // It takes the same member as the viewer, with the same routines: the first
 // whose name contains "thumbnail.png", else the preview picture that an
-// Office Open XML package names. It shrinks the picture to fit SIZE x SIZE
+// Office Open XML package names. A document that carries neither, or whose
+// preview is a Windows metafile (WMF or EMF, which it does not draw), gets a
+// sketch of its first page instead (sketch/sketch.h): its first paragraphs
+// and headings, its first sheet's top-left cells or its first slide's
+// text, read from the document's XML within the budgets of
+// platform/limits.h and drawn on a white page of its proportions with
+// fontconfig's sans-serif fonts, larger than SIZE (twice 128, 128 more
+// from 256 on). A
+// document with no text to sketch ends with a message saying so. The
+// viewer never draws a sketch. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
 // is renamed to OUTPUT once complete (an empty file that OUTPUT named
@@ -20,7 +29,8 @@
 // folder (and beneath it). Besides, it may read, and only read, the
 // system's public files it needs: the shared library folders and
 // /etc/ld.so.cache (a library is loaded only when a document needs it),
-// the font folders and fontconfig's configuration and cache. Every other
+// the font folders and fontconfig's configuration and cache (fontconfig
+// finds the caches under the home closed and writes none). Every other
 // file is closed to it, nothing under the user's home among them; it may
 // open no file for writing at all; it can start no program, make no
 // process, open no socket and connect nowhere. On a kernel without
@@ -45,6 +55,7 @@
 #include "picture/picture.h"
 #include "platform/control.h"
 #include "platform/startup.h"
+#include "sketch/sketch.h"
 #include "thumbnailer/confine.h"
 
 // The start-up runs main on a stack of at least this many bytes.
@@ -57,6 +68,8 @@ const char *const member_name = "thumbnail.png";
 const char *const metafile_problem = "its preview is a Windows metafile, which cannot be shown";
 const unsigned long default_size = 128;
 const unsigned long largest_size = 4096;
+// What XAD_file_problem says of a listed archive without the member.
+const char *const no_member_problem = "has no member whose name contains";
 
 // A decoded picture: a PictureBuffer and its size.
 struct Picture {
@@ -98,28 +111,42 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
                                                                           : picture_problem(member, size);
 }
 
-// The preview picture that an Office Open XML package names.
-const char *load_preview(const char *path, Picture *picture)
+// The preview picture that an Office Open XML package names. *absent is
+// set when the document, read as an archive, has no such member.
+const char *load_preview(const char *path, Picture *picture, bool *absent)
 {
     char name[256];
     const char *refused = nullptr;
-    if (!XAD_preview_name(path, name, sizeof name, &refused))
-        return refused != nullptr ? refused : XAD_file_problem(path, member_name);
+    if (!XAD_preview_name(path, name, sizeof name, &refused)) {
+        // A preview that cannot be reached is no preview: the sketch stands in.
+        const char *problem = refused != nullptr ? refused : XAD_file_problem(path, member_name);
+        *absent = refused != nullptr || strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0;
+        return problem;
+    }
     void *member = XAD_file_unpacker(path, name);
     uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
-    if (size == 0)
-        return XAD_file_problem(path, name);
+    if (size == 0) {
+        const char *problem = XAD_file_problem(path, name);
+        *absent = strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0; // named, not there
+        return problem;
+    }
     const char *problem = decode_member(name, member, size, picture);
     FreeVec(member);
     return problem;
 }
 
-// The document's picture, as the viewer would show it.
-const char *load_picture(const char *path, Picture *picture)
+// The document's picture, as the viewer would show it. *absent is set when
+// the document carries none that can be shown: no thumbnail member and no
+// preview, or a preview that is a Windows metafile.
+const char *load_picture(const char *path, Picture *picture, bool *absent)
 {
+    *absent = false;
     void *member = XAD_file_unpacker(path, member_name);
-    if (member == nullptr && XAD_file_grosse(path, member_name) == 0)
-        return load_preview(path, picture);
+    if (member == nullptr && XAD_file_grosse(path, member_name) == 0) {
+        const char *problem = load_preview(path, picture, absent);
+        *absent = *absent || problem == metafile_problem;
+        return problem;
+    }
     if (member == nullptr)
         return XAD_file_problem(path, member_name);
     uint32_t size = XAD_file_grosse(path, member_name);
@@ -237,6 +264,25 @@ const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, 
     return *png == nullptr ? "its thumbnail cannot be encoded as PNG" : nullptr;
 }
 
+// The sketch of a document that carries no preview that can be shown,
+// drawn larger than the thumbnail for the area filter to shrink as it
+// shrinks any picture: twice a small size, 128 pixels more than a large
+// one, whose glyphs are large enough already and whose page would cost
+// four times the memory. Null, or why there is none after why there is
+// no preview (into *text).
+const char *load_sketch(const char *path, uint32_t size, const char *no_preview, Picture *picture,
+                        std::string *text)
+{
+    uint32_t longest = size < 256 ? 2 * size : size + 128;
+    longest = longest < 256 ? 256 : longest > largest_size ? largest_size : longest;
+    const char *problem = nullptr;
+    picture->pixels = sketch_document(path, longest, &picture->width, &picture->height, &problem);
+    if (picture->pixels != nullptr)
+        return nullptr;
+    *text = std::string(no_preview) + "; it " + (problem != nullptr ? problem : "cannot be sketched");
+    return text->c_str();
+}
+
 // The folder that holds path ("." for a bare name).
 std::string folder_of(const char *path)
 {
@@ -255,7 +301,11 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, void *
     if (problem != nullptr)
         return report(input, (std::string("cannot be read safely: ") + problem).c_str());
     Picture picture = {nullptr, 0, 0};
-    problem = load_picture(input, &picture);
+    bool absent = false;
+    problem = load_picture(input, &picture, &absent);
+    std::string sketch_problem;
+    if (absent)
+        problem = load_sketch(input, size, problem, &picture, &sketch_problem);
     if (problem == nullptr)
         problem = encode_thumbnail(picture, size, png, png_size);
     FreeVec(picture.pixels);

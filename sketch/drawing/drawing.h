@@ -16,8 +16,9 @@
 // The page drawn into a new block of width x height pixels of 4 bytes in
 // the order alpha, red, green, blue (a PictureBuffer's layout, rows of
 // width x 4 bytes), from AllocVec; the caller releases it with FreeVec.
-// Null when it cannot be drawn, with why in *problem ("no font can be
-// found", "there is not enough memory to draw its sketch", ...).
+// Null when it cannot be drawn, with why in *problem, said of the document
+// as the readers' messages are ("cannot be sketched: no font can be
+// found", "is too large to sketch", ...).
 void *sketch_draw_page(const SketchPage &page, uint32_t width, uint32_t height, const char **problem);
 
 #endif

@@ -243,6 +243,60 @@ TEST_F(Thumbnailer, DocumentsWithoutAPictureEndWithOneMessageAndNoOutput)
         expect_refused(run({"-s", "128", path, output}), path, words);
 }
 
+// A document whose preview cannot be shown, or that has none, gets the
+// sketch of its first page: a white page of its proportions with its text.
+TEST_F(Thumbnailer, DocumentsWithoutAPreviewThatCanBeShownGetTheirSketch)
+{
+    const std::string wmf = std::string("\xD7\xCD\xC6\x9A") + std::string(60, '\0');
+    const std::string text = "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:"
+                             "office:1.0\" xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">"
+                             "<office:body><office:text><text:h text:outline-level=\"1\">Minutes</text:h>"
+                             "<text:p>Of the meeting held on Monday.</text:p></office:text></office:body>"
+                             "</office:document-content>";
+    const std::string word = "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/"
+                             "main\"><w:body><w:p><w:r><w:t>Minutes of the meeting</w:t></w:r></w:p></w:body>"
+                             "</w:document>";
+    Member word_rels =
+        regular("_rels/.rels",
+                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                "relationships/officeDocument\" Target=\"word/document.xml\"/><Relationship Id=\"rId2\" "
+                "Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/thumbnail\" "
+                "Target=\"docProps/thumbnail.wmf\"/></Relationships>");
+    for (const std::string &path :
+         {document("plain.odt", {regular("mimetype", "application/vnd.oasis.opendocument.text"),
+                                 regular("content.xml", text)}),
+          document("metafile.docx", {word_rels, regular("word/document.xml", word),
+                                     regular("docProps/thumbnail.wmf", wmf)})}) {
+        Png png = thumbnail(path, 512);
+        EXPECT_EQ(std::tie(png.width, png.height), std::make_tuple(362u, 512u)) << path;
+        size_t white = 0, dark = 0;
+        for (size_t i = 0; i < png.rgba.size(); i += 4) {
+            EXPECT_EQ(png.rgba[i + 3], 255) << "opaque";
+            white += png.rgba[i] > 240;
+            dark += png.rgba[i] < 128;
+        }
+        EXPECT_GT(white, png.rgba.size() / 4 * 9 / 10) << path;
+        EXPECT_GT(dark, 20u) << path;
+    }
+}
+
+// Without a font there is no sketch: one line says so, fontconfig's own
+// complaints are not added to it.
+TEST_F(Thumbnailer, NoFontEndsWithOneMessage)
+{
+    std::string path = document(
+        "text.odt",
+        {regular("content.xml", "<office:document-content xmlns:office=\"urn:oasis:names:tc:"
+                                "opendocument:xmlns:office:1.0\" xmlns:text=\"urn:oasis:names:tc:"
+                                "opendocument:xmlns:text:1.0\"><office:body><office:text><text:p>"
+                                "Words</text:p></office:text></office:body></office:document-content>")});
+    ProcessOptions options;
+    options.env["FONTCONFIG_FILE"] = in.file("no-such-fonts.conf");
+    ProcessResult result = testing_support::run_process({QUILLPEEK_THUMBNAILER, path, output}, options);
+    expect_refused(result, path, "it cannot be sketched: no font can be found");
+}
+
 TEST_F(Thumbnailer, ThumbnailsWhoseDataOutgrowsOrBelieTheirHeadersAreCutOrRefused)
 {
     std::string picture = picture_png(40, 30);
@@ -444,9 +498,19 @@ TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
     std::string docx =
         document("preview.docx", {rels_naming("docProps/thumbnail.jpeg"),
                                   regular("docProps/thumbnail.jpeg", encode_jpeg(256, 192, 9, 99, 199))});
+    // A text document without a preview gets its sketch, an A4 page.
+    std::string sketched = document(
+        "sketched.odt",
+        {regular("mimetype", "application/vnd.oasis.opendocument.text"),
+         regular("content.xml", "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:"
+                                "xmlns:office:1.0\" xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:"
+                                "1.0\"><office:body><office:text><text:p>Minutes of the meeting</text:p>"
+                                "</office:text></office:body></office:document-content>")});
     for (const auto &[path, mime, size] :
          {std::make_tuple(testing_support::corpus_dir() + "/writer.odt",
                           std::string("application/vnd.oasis.opendocument.text"), std::string("91x128")),
+          std::make_tuple(sketched, std::string("application/vnd.oasis.opendocument.text"),
+                          std::string("91x128")),
           std::make_tuple(
               docx, std::string("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
               std::string("128x96"))}) {

@@ -1,0 +1,233 @@
+// See fonts.h.
+#include "sketch/drawing/fonts.h"
+
+#include <algorithm>
+
+namespace
+{
+
+// At most this many files and sizes are open at once; a sketch uses a few.
+const size_t most_files = 24;
+const size_t most_sizes = 64;
+// Bytes of coverage kept for glyphs drawn again: a page's worth and more.
+const size_t most_drawn_bytes = 8u << 20;
+
+// The glyph's coverage into the face's slot, emboldened when the face
+// asks for it.
+bool render(const SketchFace &face, uint32_t glyph, int pixels)
+{
+    const SketchCalls &lib = sketch_calls();
+    if (!face.embolden)
+        return lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_RENDER | FT_LOAD_NO_HINTING) == 0;
+    if (lib.FT_Load_Glyph(face.face, glyph, FT_LOAD_NO_HINTING) != 0)
+        return false;
+    FT_GlyphSlot slot = face.face->glyph;
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE)
+        lib.FT_Outline_Embolden(&slot->outline, std::max(16, pixels * 64 / 22));
+    return lib.FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) == 0;
+}
+
+// The slot's 8-bit coverage copied; false for any other kind of bitmap.
+bool copy_coverage(const FT_GlyphSlot slot, SketchBitmap *bitmap)
+{
+    const FT_Bitmap &from = slot->bitmap;
+    if (from.pixel_mode != FT_PIXEL_MODE_GRAY && from.rows != 0)
+        return false;
+    bitmap->left = slot->bitmap_left;
+    bitmap->top = slot->bitmap_top;
+    bitmap->width = static_cast<int>(from.width);
+    bitmap->rows = static_cast<int>(from.rows);
+    bitmap->coverage.resize(size_t(from.width) * from.rows);
+    for (unsigned row = 0; row < from.rows; ++row)
+        std::copy(from.buffer + long(row) * from.pitch, from.buffer + long(row) * from.pitch + from.width,
+                  bitmap->coverage.begin() + long(row) * from.width);
+    return true;
+}
+
+FcFontSet *sorted_fonts(FcConfig *config, bool bold)
+{
+    const SketchCalls &lib = sketch_calls();
+    // Built rather than parsed: in fontconfig's names "sans-serif" would be
+    // the family "sans" at the size "serif".
+    FcPattern *pattern = lib.FcPatternCreate();
+    if (pattern == nullptr)
+        return nullptr;
+    lib.FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("sans-serif"));
+    lib.FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    lib.FcConfigSubstitute(config, pattern, FcMatchPattern);
+    lib.FcDefaultSubstitute(pattern);
+    FcResult result;
+    // Trimmed: a font that covers nothing the better ones lack is left out.
+    FcFontSet *set = lib.FcFontSort(config, pattern, FcTrue, nullptr, &result);
+    lib.FcPatternDestroy(pattern);
+    if (set != nullptr && set->nfont == 0) {
+        lib.FcFontSetDestroy(set);
+        set = nullptr;
+    }
+    return set;
+}
+
+} // namespace
+
+SketchFonts::~SketchFonts()
+{
+    const SketchCalls &lib = sketch_calls();
+    for (Sized &entry : sized)
+        lib.hb_font_destroy(entry.face.shaper);
+    for (File &file : files) {
+        if (file.face != nullptr)
+            lib.FT_Done_Face(file.face);
+        lib.hb_face_destroy(file.shaping);
+        lib.hb_blob_destroy(file.blob); // after FreeType, which reads its bytes
+    }
+    if (library != nullptr)
+        lib.FT_Done_FreeType(library);
+    for (FcFontSet *set : sorted) {
+        if (set != nullptr)
+            lib.FcFontSetDestroy(set);
+    }
+    if (config != nullptr)
+        lib.FcConfigDestroy(config);
+}
+
+bool SketchFonts::load_config()
+{
+    const SketchCalls &lib = sketch_calls();
+    config = lib.FcConfigCreate();
+    if (config == nullptr)
+        return false;
+    // The system's configuration (FONTCONFIG_FILE, else fonts.conf): a
+    // smaller one of its own would lose the system's order of preference.
+    bool parsed = lib.FcConfigParseAndLoad(config, nullptr, FcFalse); // quiet: the message is ours
+    return parsed && lib.FcConfigBuildFonts(config);
+}
+
+const char *SketchFonts::open()
+{
+    const SketchCalls &lib = sketch_calls();
+    if (!load_config())
+        return "cannot be sketched: fontconfig cannot be set up";
+    sorted[0] = sorted_fonts(config, false);
+    sorted[1] = sorted_fonts(config, true);
+    if (sorted[0] == nullptr || sorted[1] == nullptr)
+        return "cannot be sketched: no font can be found";
+    unusable[0].assign(static_cast<size_t>(sorted[0]->nfont), false);
+    unusable[1].assign(static_cast<size_t>(sorted[1]->nfont), false);
+    file_index[0].assign(static_cast<size_t>(sorted[0]->nfont), -2);
+    file_index[1].assign(static_cast<size_t>(sorted[1]->nfont), -2);
+    files.reserve(most_files);
+    sized.reserve(most_sizes); // faces are handed out by address
+    if (lib.FT_Init_FreeType(&library) != 0) {
+        library = nullptr;
+        return "cannot be sketched: FreeType cannot be set up";
+    }
+    return nullptr;
+}
+
+int SketchFonts::font_for(uint32_t code, bool bold)
+{
+    const SketchCalls &lib = sketch_calls();
+    FcFontSet *set = sorted[bold];
+    for (int i = 0; i < set->nfont; ++i) {
+        FcCharSet *charset = nullptr;
+        if (unusable[bold][static_cast<size_t>(i)] ||
+            lib.FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &charset) != FcResultMatch)
+            continue;
+        if (lib.FcCharSetHasChar(charset, code))
+            return i;
+    }
+    return -1;
+}
+
+// The open file of the font, opened now if need be; -1 when it cannot be.
+long SketchFonts::file_of(int font, bool bold)
+{
+    const SketchCalls &lib = sketch_calls();
+    FcPattern *pattern = sorted[bold]->fonts[font];
+    FcChar8 *name = nullptr;
+    int index = 0;
+    if (lib.FcPatternGetString(pattern, FC_FILE, 0, &name) != FcResultMatch)
+        return -1;
+    if (lib.FcPatternGetInteger(pattern, FC_INDEX, 0, &index) != FcResultMatch)
+        index = 0;
+    std::string path = reinterpret_cast<const char *>(name);
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].path == path && files[i].index == index)
+            return files[i].face != nullptr ? static_cast<long>(i) : -1;
+    }
+    if (files.size() >= most_files)
+        return -1;
+    // Mapped, not read: FreeType and HarfBuzz each touch only what they use.
+    File file = {path, index, lib.hb_blob_create_from_file(path.c_str()), nullptr, nullptr, 0};
+    file.shaping = lib.hb_face_create(file.blob, static_cast<unsigned>(index));
+    unsigned length = 0;
+    const char *data = lib.hb_blob_get_data(file.blob, &length);
+    if (length == 0 || lib.FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte *>(data), length, index,
+                                              &file.face) != 0)
+        file.face = nullptr;
+    // Bitmap-only fonts have no size but their own: left to the next font.
+    if (file.face != nullptr && !FT_IS_SCALABLE(file.face)) {
+        lib.FT_Done_Face(file.face);
+        file.face = nullptr;
+    }
+    files.push_back(file);
+    return file.face != nullptr ? static_cast<long>(files.size() - 1) : -1;
+}
+
+const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
+{
+    if (font < 0 || font >= sorted[bold]->nfont || unusable[bold][static_cast<size_t>(font)])
+        return nullptr;
+    long &at = file_index[bold][static_cast<size_t>(font)];
+    if (at == -2)
+        at = file_of(font, bold);
+    if (at < 0) {
+        unusable[bold][static_cast<size_t>(font)] = true;
+        return nullptr;
+    }
+    const SketchCalls &lib = sketch_calls();
+    File &file = files[static_cast<size_t>(at)];
+    if (file.pixels != pixels) {
+        if (lib.FT_Set_Pixel_Sizes(file.face, 0, static_cast<FT_UInt>(pixels)) != 0)
+            return nullptr;
+        file.pixels = pixels;
+    }
+    // Fontconfig's own rule: a font lighter than demibold asked for bold
+    // is emboldened (ideographs have no bold face in most fonts).
+    int weight = FC_WEIGHT_REGULAR;
+    if (bold && lib.FcPatternGetInteger(sorted[1]->fonts[font], FC_WEIGHT, 0, &weight) != FcResultMatch)
+        weight = FC_WEIGHT_REGULAR;
+    bool embolden = bold && weight < FC_WEIGHT_DEMIBOLD;
+    for (const Sized &entry : sized) {
+        if (entry.file == static_cast<size_t>(at) && entry.pixels == pixels && entry.embolden == embolden)
+            return &entry.face;
+    }
+    if (sized.size() >= most_sizes)
+        return nullptr;
+    hb_font_t *shaper = lib.hb_font_create(file.shaping);
+    lib.hb_font_set_scale(shaper, pixels * 64, pixels * 64); // positions in 26.6 pixels
+    sized.push_back({static_cast<size_t>(at), pixels, embolden, {file.face, shaper, embolden, sized.size()}});
+    return &sized.back().face;
+}
+
+const SketchBitmap *SketchFonts::bitmap(const SketchFace &face, uint32_t glyph)
+{
+    uint64_t key = uint64_t(face.slot) << 32 | glyph;
+    auto found = drawn.find(key);
+    if (found != drawn.end())
+        return &found->second;
+    int pixels = sized[face.slot].pixels;
+    if (face.face->size->metrics.x_ppem != pixels &&
+        sketch_calls().FT_Set_Pixel_Sizes(face.face, 0, pixels) != 0)
+        return nullptr;
+    files[sized[face.slot].file].pixels = pixels;
+    SketchBitmap made;
+    if (!render(face, glyph, pixels) || !copy_coverage(face.face->glyph, &made))
+        return nullptr;
+    if (drawn_bytes + made.coverage.size() > most_drawn_bytes) {
+        scratch = std::move(made);
+        return &scratch;
+    }
+    drawn_bytes += made.coverage.size();
+    return &drawn.emplace(key, std::move(made)).first->second;
+}

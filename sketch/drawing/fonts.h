@@ -1,0 +1,93 @@
+// The fonts of a sketch: fontconfig's list of sans-serif fonts, regular
+// and bold, best first, and the fonts opened from it as the text needs
+// them. A character is drawn in the first font of the list that covers it;
+// one that no font covers is drawn as a box.
+//
+// Fontconfig reads the system's configuration (FONTCONFIG_FILE, else
+// /etc/fonts/fonts.conf) and the caches in /var/cache/fontconfig; those
+// under the user's home are closed to a confined process, and fontconfig
+// goes on without them, writing none.
+//
+// Each font file is mapped once and shared by FreeType, which draws its
+// glyphs, and HarfBuzz, which shapes with it at every size asked for.
+#ifndef QUILLPEEK_SKETCH_DRAWING_FONTS_H
+#define QUILLPEEK_SKETCH_DRAWING_FONTS_H
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "sketch/drawing/libraries.h"
+
+// A font at one pixel size: its FreeType face, set to that size when it is
+// handed out, and its HarfBuzz font at that size.
+struct SketchFace {
+    FT_Face face = nullptr;
+    hb_font_t *shaper = nullptr;
+    bool embolden = false; // a bold font asked for, a lighter one found
+    size_t slot = 0;       // which of the fonts' sizes it is
+};
+
+// A glyph's coverage as FreeType drew it, unhinted: rows of width bytes,
+// its top left at (left, -top) from its origin on the baseline.
+struct SketchBitmap {
+    int left = 0, top = 0, width = 0, rows = 0;
+    std::vector<unsigned char> coverage;
+};
+
+class SketchFonts
+{
+  public:
+    SketchFonts() = default;
+    SketchFonts(const SketchFonts &) = delete;
+    SketchFonts &operator=(const SketchFonts &) = delete;
+    ~SketchFonts();
+
+    // Finds the fonts; null, or why there are none.
+    const char *open();
+
+    // The font of the list that covers code, or -1 when none does.
+    int font_for(uint32_t code, bool bold);
+
+    // That font at pixels pixels per em; null when FreeType or HarfBuzz
+    // cannot use it at that size. Valid until the fonts are destroyed.
+    const SketchFace *face(int font, bool bold, int pixels);
+
+    // The glyph of the face drawn, once for each face and glyph however
+    // often the text has it; null when FreeType cannot draw it. Valid until
+    // the next call.
+    const SketchBitmap *bitmap(const SketchFace &face, uint32_t glyph);
+
+  private:
+    struct File {
+        std::string path;
+        int index;
+        hb_blob_t *blob;
+        hb_face_t *shaping;
+        FT_Face face;
+        int pixels; // the face's size now
+    };
+    struct Sized {
+        size_t file;
+        int pixels;
+        bool embolden;
+        SketchFace face;
+    };
+
+    FcConfig *config = nullptr;
+    FcFontSet *sorted[2] = {nullptr, nullptr};
+    std::vector<bool> unusable[2];   // fonts FreeType or HarfBuzz refused
+    std::vector<long> file_index[2]; // each font's file, -2 until opened
+    FT_Library library = nullptr;
+    std::vector<File> files;
+    std::vector<Sized> sized;
+    std::unordered_map<uint64_t, SketchBitmap> drawn;
+    size_t drawn_bytes = 0;
+    SketchBitmap scratch; // once the drawn glyphs have taken their budget
+
+    bool load_config();
+    long file_of(int font, bool bold);
+};
+
+#endif

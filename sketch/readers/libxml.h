@@ -1,0 +1,50 @@
+// libxml2, opened when the first document is sketched rather than at exec.
+//
+// The thumbnailer does not link it: a document that carries its own
+// preview never loads it, nor what it brings (ICU's data, liblzma). Every
+// call the readers make goes through one table, resolved by name, with
+// libxml2's own headers giving the types. Loaded once; it stays loaded to
+// the end of the process, as a linked library would.
+#ifndef QUILLPEEK_SKETCH_READERS_LIBXML_H
+#define QUILLPEEK_SKETCH_READERS_LIBXML_H
+
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlreader.h>
+
+#define SKETCH_LIBXML_CALLS(X)                                                                               \
+    X(xmlInitParser)                                                                                         \
+    X(xmlGetExternalEntityLoader)                                                                            \
+    X(xmlSetExternalEntityLoader)                                                                            \
+    X(xmlSetGenericErrorFunc)                                                                                \
+    X(xmlSetStructuredErrorFunc)                                                                             \
+    X(xmlReaderForMemory)                                                                                    \
+    X(xmlTextReaderSetStructuredErrorHandler)                                                                \
+    X(xmlFreeTextReader)                                                                                     \
+    X(xmlTextReaderRead)                                                                                     \
+    X(xmlTextReaderNext)                                                                                     \
+    X(xmlTextReaderDepth)                                                                                    \
+    X(xmlTextReaderNodeType)                                                                                 \
+    X(xmlTextReaderIsEmptyElement)                                                                           \
+    X(xmlTextReaderConstLocalName)                                                                           \
+    X(xmlTextReaderConstNamespaceUri)                                                                        \
+    X(xmlTextReaderConstValue)                                                                               \
+    X(xmlTextReaderMoveToFirstAttribute)                                                                     \
+    X(xmlTextReaderMoveToNextAttribute)                                                                      \
+    X(xmlTextReaderMoveToElement)                                                                            \
+    X(xmlTextReaderCurrentNode)
+
+struct LibxmlCalls {
+#define SKETCH_LIBXML_MEMBER(name) decltype(&::name) name;
+    SKETCH_LIBXML_CALLS(SKETCH_LIBXML_MEMBER)
+#undef SKETCH_LIBXML_MEMBER
+};
+
+// Loads libxml2 and resolves the table, once; later calls give the same
+// answer. False when it or one of its calls is missing.
+bool sketch_libxml_load();
+
+// The table; valid once sketch_libxml_load() returned true.
+const LibxmlCalls &libxml();
+
+#endif
