@@ -42,11 +42,6 @@ void platform_set_arguments(int argc, char **argv);
 // that notice a pending break when written to.
 void platform_install_break_handling();
 
-// Loads now what the libraries would load when first needed (libarchive,
-// for xadmaster.library), for a process about to confine itself so that it
-// can open no more files. What cannot be loaded fails later as it would have.
-void platform_load_libraries_now();
-
 // Size in bytes of the stack of the calling thread.
 size_t platform_current_stack_size();
 

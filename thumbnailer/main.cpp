@@ -237,7 +237,9 @@ std::string folder_of(const char *path)
 // when there is one; a message names the cause otherwise.
 bool make_thumbnail(const char *input, const char *folder, uint32_t size, void **png, size_t *png_size)
 {
-    platform_load_libraries_now(); // confined, the process can load no library
+    // Confined first: a library the document needs (libarchive for any
+    // archive but a plain zip) is loaded afterwards, from the system's
+    // library folders that the confinement leaves readable.
     const char *problem = confine_process(input, folder);
     if (problem != nullptr)
         return report(input, (std::string("cannot be read safely: ") + problem).c_str());
