@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/internal/large_memory.h"
 #include "platform/internal/libarchive.h"
 #include "platform/xadmaster/xadmaster.h"
 
@@ -139,9 +140,11 @@ struct Listed {
     int64_t central = -1;
 };
 
+// A large listing's arrays take their pages a huge page at a time
+// (platform/internal/large_memory.h).
 struct Listing {
-    std::vector<Listed> members;
-    std::string names;
+    LargeVector<Listed> members;
+    LargeString names;           // in no particular order
     bool zip = false;            // read as a zip
     int64_t directory_start = 0; // of a zip listed from its own records
 };
@@ -151,8 +154,8 @@ struct InfoState {
     int fd = -1;
     int64_t size = 0;
     std::shared_ptr<const Listing> listing;
-    std::vector<struct xadFileInfo> records; // the chain at xai_FileInfo
-    std::vector<char> names;                 // the texts the records point into
+    LargeVector<struct xadFileInfo> records; // the chain at xai_FileInfo
+    LargeVector<char> names;                 // the texts the records point into
 };
 
 // Lists the archive at path into a fresh InfoState at ai->xai_Private.
@@ -189,6 +192,11 @@ bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, cons
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.
 bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length);
+
+// Where the zip's central directory lies (its file offset and length), as
+// zip_directory finds it, without reading it; false where zip_directory
+// would give none.
+bool zip_directory_place(int fd, int64_t size, int64_t &start, uint64_t &length);
 
 // --- Output files (output.cpp) ---
 
