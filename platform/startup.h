@@ -42,6 +42,13 @@ void platform_set_arguments(int argc, char **argv);
 // that notice a pending break when written to.
 void platform_install_break_handling();
 
+// For a process that lives a few milliseconds and decodes one picture (the
+// thumbnailer): large picture blocks (AllocVec's of 1 MiB and more, a
+// decoder's pixels) take huge pages, cleared at one fault per 2 MiB, where
+// small pages would each cost a fault. They hold up to 2 MiB more resident
+// each, which a long-lived viewer does not want. Off unless called.
+void platform_prefer_huge_pages(bool preferred);
+
 // Size in bytes of the stack of the calling thread.
 size_t platform_current_stack_size();
 

@@ -3,6 +3,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <new>
@@ -114,7 +115,52 @@ void *map_aligned(size_t length)
     return reinterpret_cast<void *>(aligned);
 }
 
+std::atomic<bool> huge_pictures{false};
+
+// The huge blocks handed out, with their rounded lengths.
+struct HugeBlocks {
+    std::mutex lock;
+    Kept blocks[8] = {};
+};
+
+HugeBlocks &huge_blocks()
+{
+    static HugeBlocks *instance = new HugeBlocks; // never destroyed, as kept()
+    return *instance;
+}
+
 } // namespace
+
+void *huge_block(size_t bytes) noexcept
+{
+    if (!huge_pictures || !mapped(bytes) || bytes > SIZE_MAX / 2)
+        return nullptr;
+    HugeBlocks &h = huge_blocks();
+    std::lock_guard<std::mutex> hold(h.lock);
+    for (Kept &b : h.blocks)
+        if (b.block == nullptr) {
+            void *block = map_aligned(rounded(bytes));
+            if (block != nullptr)
+                b = {block, rounded(bytes)};
+            return block;
+        }
+    return nullptr;
+}
+
+bool huge_block_free(void *block) noexcept
+{
+    if (block == nullptr)
+        return false;
+    HugeBlocks &h = huge_blocks();
+    std::lock_guard<std::mutex> hold(h.lock);
+    for (Kept &b : h.blocks)
+        if (b.block == block) {
+            munmap(block, b.length);
+            b = {};
+            return true;
+        }
+    return false;
+}
 
 void *large_allocate(size_t bytes)
 {
@@ -144,3 +190,8 @@ void large_free(void *block, size_t bytes) noexcept
 }
 
 } // namespace platform
+
+void platform_prefer_huge_pages(bool preferred)
+{
+    platform::huge_pictures = preferred;
+}

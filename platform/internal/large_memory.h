@@ -30,6 +30,14 @@ constexpr size_t huge_page_bytes = size_t(2) << 20;
 void *large_allocate(size_t bytes);
 void large_free(void *block, size_t bytes) noexcept;
 
+// Picture blocks (AllocVec's, and the decoder's pixels) for a process that
+// prefers huge pages (platform_prefer_huge_pages): a fresh zero-filled
+// mapping of bytes, taken like a large block; null when huge pages are not
+// preferred, the block is small, or no mapping is left (the caller then
+// takes the heap's). huge_block_free frees one and says whether it was one.
+void *huge_block(size_t bytes) noexcept;
+bool huge_block_free(void *block) noexcept;
+
 template <typename T> struct LargeAllocator {
     using value_type = T;
     LargeAllocator() = default;
