@@ -102,14 +102,20 @@ const char *member_name(struct archive_entry *entry);
 
 // While one lives, libarchive converts names on this thread in a UTF-8
 // locale, whatever the process's locale is (in the C locale it gives no name
-// at all for any that is not ASCII).
+// at all for any that is not ASCII). The locale is made and entered only
+// once libarchive is about to be used (libarchive_ready), so that a zip read
+// without it never loads the locale's file.
 struct UTF8Names {
     UTF8Names();
     ~UTF8Names();
     UTF8Names(const UTF8Names &) = delete;
     UTF8Names &operator=(const UTF8Names &) = delete;
-    locale_t previous;
+    // Enters the UTF-8 locale for the innermost living one on this thread.
+    static void enter();
+    locale_t previous = static_cast<locale_t>(0);
     bool was_utf8;
+    bool entered = false;
+    UTF8Names *outer; // the one living when this one began
 };
 
 // Whether getting past the current member's data means unpacking it: a
