@@ -113,7 +113,7 @@ names = [name for name, _ in commands("")]
 print(f"{rounds} rounds, {warmup} warm-up rounds; mean wall ms (sd), mean CPU ms, peak KiB")
 print("| document | " + " | ".join(f"{n} ms (sd) | CPU | peak KiB" for n in names) + " | time ratio | peak ratio |")
 print("|---" * (3 * len(names) + 3) + "|")
-ratios, peaks = [], []
+ratios, medians, cpus, peaks = [], [], [], []
 for document, results, peak_of in rows:
     cells = []
     for name in names:
@@ -123,10 +123,17 @@ for document, results, peak_of in rows:
     ratio = mean(results[names[0]], 0) / mean(results[names[-1]], 0)
     peak = peak_of[names[0]] / peak_of[names[-1]]
     ratios.append(ratio)
+    medians.append(statistics.median(v[0] for v in results[names[0]]) /
+                   statistics.median(v[0] for v in results[names[-1]]))
+    cpus.append(mean(results[names[0]], 1) / mean(results[names[-1]], 1))
     peaks.append(peak)
     print(f"| {document} | " + " | ".join(cells) + f" | {ratio:.2f} | {peak:.2f} |")
 print(f"\n{len(rows)} documents: time ratio mean {statistics.fmean(ratios):.3f}, "
       f"geometric mean {statistics.geometric_mean(ratios):.3f}, highest {max(ratios):.3f}, "
       f"above 0.5: {sum(r > 0.5 for r in ratios)}; "
       f"peak ratio highest {max(peaks):.3f}, above 1: {sum(p > 1 for p in peaks)}")
+print(f"median wall time ratio: mean {statistics.fmean(medians):.3f}, highest {max(medians):.3f}, "
+      f"above 0.5: {sum(r > 0.5 for r in medians)}; "
+      f"CPU time ratio: mean {statistics.fmean(cpus):.3f}, highest {max(cpus):.3f}, "
+      f"above 0.5: {sum(r > 0.5 for r in cpus)}")
 EOF
