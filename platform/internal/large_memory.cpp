@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <type_traits>
 
 namespace platform
 {
@@ -54,10 +55,15 @@ struct KeptBlocks {
 
 constexpr size_t kept_bytes = size_t(64) << 20;
 
+// Made before any code runs (constant initialisation) and never destroyed
+// (nothing to destroy): blocks may be freed at exit, and taking the table
+// allocates nothing.
+KeptBlocks kept_table;
+static_assert(std::is_trivially_destructible<KeptBlocks>::value, "the table must outlive every block");
+
 KeptBlocks &kept()
 {
-    static KeptBlocks *instance = new KeptBlocks; // never destroyed: freed blocks may come at exit
-    return *instance;
+    return kept_table;
 }
 
 // The smallest kept block of at least length bytes, taken out; or null.
@@ -123,10 +129,11 @@ struct HugeBlocks {
     Kept blocks[8] = {};
 };
 
+HugeBlocks huge_table; // as kept_table
+
 HugeBlocks &huge_blocks()
 {
-    static HugeBlocks *instance = new HugeBlocks; // never destroyed, as kept()
-    return *instance;
+    return huge_table;
 }
 
 } // namespace
