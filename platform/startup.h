@@ -46,7 +46,8 @@ void platform_install_break_handling();
 // thumbnailer): large picture blocks (AllocVec's of 1 MiB and more, a
 // decoder's pixels) take huge pages, cleared at one fault per 2 MiB, where
 // small pages would each cost a fault. They hold up to 2 MiB more resident
-// each, which a long-lived viewer does not want. Off unless called.
+// each, which a long-lived viewer does not want, nor a run that has loaded
+// libarchive and its libraries (they are not taken then). Off unless called.
 void platform_prefer_huge_pages(bool preferred);
 
 // Size in bytes of the stack of the calling thread.

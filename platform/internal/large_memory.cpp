@@ -1,6 +1,8 @@
 // See large_memory.h.
 #include "platform/internal/large_memory.h"
 
+#include "platform/internal/libarchive.h"
+
 #include <sys/mman.h>
 
 #include <atomic>
@@ -140,7 +142,10 @@ HugeBlocks &huge_blocks()
 
 void *huge_block(size_t bytes) noexcept
 {
-    if (!huge_pictures || !mapped(bytes) || bytes > SIZE_MAX / 2)
+    // A run that had to load libarchive holds its chain of libraries, some
+    // 3 MB resident, already: it is not made heavier still by the up to
+    // 2 MiB a huge page may hold beyond what a picture fills.
+    if (!huge_pictures || !mapped(bytes) || bytes > SIZE_MAX / 2 || libarchive_loaded())
         return nullptr;
     HugeBlocks &h = huge_blocks();
     std::lock_guard<std::mutex> hold(h.lock);
