@@ -1,7 +1,8 @@
 // XAD_file_unpacker + XAD_file_grosse together, as the viewing flow runs
 // them, on (a) a corpus document, (b) a 1 GiB zip whose thumbnail is its last
 // member, (c) the largest real document, (d) a zip of 100,000 small members
-// whose thumbnail is the last.
+// whose thumbnail is the last, (e) the same as the simplest zip writers
+// make it (stored, no extra fields, names parts/000001.xml on).
 //
 // "First" runs make the library forget its remembered listing before each
 // iteration (a fresh process); "Again" runs keep it (the same document
@@ -97,6 +98,75 @@ std::string many_zip()
     });
 }
 
+void put_le(std::string &out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i)));
+}
+
+// A zip of stored members with no extra fields, as the simplest writers
+// make them (libarchive's adds time and owner fields to every header).
+std::string plain_zip(const std::vector<std::pair<std::string, std::string>> &members)
+{
+    std::string zip, directory;
+    for (const auto &[name, data] : members) {
+        uint32_t crc = testkit::crc32(data);
+        std::string fields;
+        put_le(fields, 20, 2); // version needed
+        put_le(fields, 0, 2);  // flags
+        put_le(fields, 0, 2);  // stored
+        put_le(fields, 0, 4);  // time and date
+        put_le(fields, crc, 4);
+        put_le(fields, data.size(), 4);
+        put_le(fields, data.size(), 4);
+        put_le(fields, name.size(), 2);
+        put_le(fields, 0, 2); // extra field
+        std::string central = "PK\1\2";
+        put_le(central, 0x031E, 2); // made by: Unix
+        central += fields;
+        put_le(central, 0, 2);              // comment
+        put_le(central, 0, 4);              // disk, internal attributes
+        put_le(central, 0100644u << 16, 4); // a regular file
+        put_le(central, zip.size(), 4);     // its local header
+        directory += central + name;
+        zip += "PK\3\4" + fields + name + data;
+    }
+    std::string end = "PK\5\6";
+    put_le(end, 0, 4);
+    put_le(end, members.size(), 2);
+    put_le(end, members.size(), 2);
+    put_le(end, directory.size(), 4);
+    put_le(end, zip.size(), 4);
+    put_le(end, 0, 2);
+    return zip + directory + end;
+}
+
+// 100,000 members of a few bytes named parts/000001.xml on, the thumbnail
+// (not a picture that decodes) the last.
+std::string parts_zip()
+{
+    std::string path = cache_dir() + "/parts-100000.zip";
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        return path;
+    std::vector<std::pair<std::string, std::string>> members;
+    char name[64];
+    for (int i = 1; i < 100000; ++i) {
+        std::snprintf(name, sizeof name, "parts/%06d.xml", i);
+        members.emplace_back(name, "<p>" + std::to_string(i) + "</p>");
+    }
+    members.emplace_back("Thumbnails/thumbnail.png", thumbnail);
+    std::string partial = path + ".part";
+    FILE *file = std::fopen(partial.c_str(), "wb");
+    std::string zip = plain_zip(members);
+    if (file == nullptr || std::fwrite(zip.data(), 1, zip.size(), file) != zip.size() ||
+        std::fclose(file) != 0)
+        throw std::runtime_error("cannot write " + partial);
+    std::rename(partial.c_str(), path.c_str());
+    sleep(2); // let the new file settle, as any document on disk has
+    return path;
+}
+
 std::string corpus_document()
 {
     return std::string(QUILLPEEK_SOURCE_DIR) + "/tests/data/corpus/writer.odt";
@@ -132,7 +202,8 @@ void register_all()
     const Case cases[] = {{"a_corpus_document", corpus_document},
                           {"b_zip_1GiB_thumbnail_last", big_zip},
                           {"c_Presentation3_2012_members", largest_real_document},
-                          {"d_zip_100000_members_thumbnail_last", many_zip}};
+                          {"d_zip_100000_members_thumbnail_last", many_zip},
+                          {"e_zip_100000_plain_parts_thumbnail_last", parts_zip}};
     for (bool first : {true, false})
         for (const Case &c : cases) {
             std::string path = c.path();

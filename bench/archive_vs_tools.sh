@@ -4,7 +4,8 @@
 # XAD_file_unpacker, then XAD_file_grosse) against bsdtar -xOf (the same
 # archive library, one walk) and unzip -p (central directory only).
 #
-# A document without a thumbnail is measured with the program itself.
+# A document without a thumbnail, and the zip of 100,000 plain members, are
+# also measured with the program itself.
 #
 # usage: bench/archive_vs_tools.sh BUILD_DIR [hyperfine options...]
 # The generated archives come from bench_archive's cache ($TMPDIR or /tmp,
@@ -47,6 +48,16 @@ echo "== $work/no-thumbnail.odt (no thumbnail)"
 env -u DISPLAY -u WAYLAND_DISPLAY hyperfine -N --warmup 10 -i "$@" \
   -n quillpeek "$build/quillpeek $work/no-thumbnail.odt" \
   -n unzip "unzip -p $work/no-thumbnail.odt $member"
+# The zip of 100,000 plain members, whole program against unzip -p (its
+# thumbnail is not a picture: the program reads the archive, tries the
+# picture and ends with its message).
+parts="$cache/parts-100000.zip"
+[ -f "$parts" ] || { echo "missing $parts (run bench_archive once)" >&2; exit 1; }
+echo "== $parts (whole program)"
+env -u DISPLAY -u WAYLAND_DISPLAY hyperfine -N --warmup 3 -i "$@" \
+  -n quillpeek "$build/quillpeek $parts" \
+  -n unzip "unzip -p $parts $member"
+documents+=("$parts")
 for document in "${documents[@]}"; do
   [ -f "$document" ] || { echo "missing $document (run bench_archive once)" >&2; exit 1; }
   # The driver takes the first member whose name contains thumbnail.png; the

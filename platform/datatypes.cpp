@@ -29,6 +29,7 @@
 #include "platform/decoders/decoder.h"
 #include "platform/dos.h"
 #include "platform/internal/internal.h"
+#include "platform/internal/large_memory.h"
 #include "platform/internal/registry.h"
 
 namespace
@@ -228,6 +229,12 @@ DTObject *make_object(const Source &source)
     return o;
 }
 
+void free_pixels(void *pixels)
+{
+    if (!platform::huge_block_free(pixels))
+        std::free(pixels);
+}
+
 // The object's picture decoded into fresh pixels, or the code of why not.
 LONG decode(const DTObject *o, Pixels *pixels)
 {
@@ -235,7 +242,11 @@ LONG decode(const DTObject *o, Pixels *pixels)
     // Counted like every allocation for the program, but not zero-filled:
     // the decoder writes every pixel or the pixels are dropped.
     size_t bytes = static_cast<size_t>(size.width) * size.height * 4;
-    uint32_t *memory = platform::allocation_allowed() ? static_cast<uint32_t *>(std::malloc(bytes)) : nullptr;
+    uint32_t *memory = nullptr;
+    if (platform::allocation_allowed()) {
+        memory = static_cast<uint32_t *>(platform::huge_block(bytes));
+        memory = memory != nullptr ? memory : static_cast<uint32_t *>(std::malloc(bytes));
+    }
     if (memory == nullptr)
         return ERROR_NO_FREE_STORE;
     // A damaged picture may stop early: only its first rows (a whole
@@ -243,7 +254,7 @@ LONG decode(const DTObject *o, Pixels *pixels)
     // naming a huge picture costs little memory that its data does not fill.
     const size_t prepared_bytes = 1u << 20;
     platform::prepare_for_writing(memory, std::min(bytes, prepared_bytes));
-    Pixels decoded(memory, std::free);
+    Pixels decoded(memory, free_pixels);
     LONG problem = o->decoder->decode(o->source, o->source_size, size, memory);
     if (problem == 0)
         *pixels = decoded;

@@ -15,6 +15,7 @@
 
 #include "platform/control.h"
 #include "platform/internal/internal.h"
+#include "platform/internal/large_memory.h"
 #include "platform/internal/registry.h"
 #include "platform/internal/startup_display.h"
 
@@ -164,10 +165,13 @@ APTR AllocVec(ULONG byteSize, ULONG attributes)
 {
     APTR block = nullptr;
     if (byteSize != 0 && platform::allocation_allowed()) {
-        block = (attributes & MEMF_CLEAR) != 0 ? std::calloc(1, byteSize) : std::malloc(byteSize);
+        block = platform::huge_block(byteSize); // zero-filled, when huge pages are preferred
+        if (block == nullptr)
+            block = (attributes & MEMF_CLEAR) != 0 ? std::calloc(1, byteSize) : std::malloc(byteSize);
     }
     if (block != nullptr && !live_blocks().add(block, byteSize)) {
-        std::free(block);
+        if (!platform::huge_block_free(block))
+            std::free(block);
         block = nullptr;
     }
     platform::journal("AllocVec %lu 0x%lx%s", static_cast<unsigned long>(byteSize),
@@ -184,7 +188,8 @@ void FreeVec(APTR memoryBlock)
         platform::journal("FreeVec FAULT not a block of AllocVec");
         return;
     }
-    std::free(memoryBlock);
+    if (!platform::huge_block_free(memoryBlock))
+        std::free(memoryBlock);
 }
 
 long platform_live_blocks()

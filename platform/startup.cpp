@@ -16,7 +16,6 @@
 #include "platform/control.h"
 #include "platform/dos.h"
 #include "platform/internal/internal.h"
-#include "platform/internal/libarchive.h"
 #include "platform/internal/startup_display.h"
 
 struct Library *DOSBase = nullptr;
@@ -158,11 +157,6 @@ size_t platform_write_all(int descriptor, const void *data, size_t size)
         done += static_cast<size_t>(written);
     }
     return done;
-}
-
-void platform_load_libraries_now()
-{
-    platform::libarchive_load();
 }
 
 size_t platform_current_stack_size()

@@ -42,10 +42,13 @@ void platform_set_arguments(int argc, char **argv);
 // that notice a pending break when written to.
 void platform_install_break_handling();
 
-// Loads now what the libraries would load when first needed (libarchive,
-// for xadmaster.library), for a process about to confine itself so that it
-// can open no more files. What cannot be loaded fails later as it would have.
-void platform_load_libraries_now();
+// For a process that lives a few milliseconds and decodes one picture (the
+// thumbnailer): large picture blocks (AllocVec's of 1 MiB and more, a
+// decoder's pixels) take huge pages, cleared at one fault per 2 MiB, where
+// small pages would each cost a fault. They hold up to 2 MiB more resident
+// each, which a long-lived viewer does not want, nor a run that has loaded
+// libarchive and its libraries (they are not taken then). Off unless called.
+void platform_prefer_huge_pages(bool preferred);
 
 // Size in bytes of the stack of the calling thread.
 size_t platform_current_stack_size();

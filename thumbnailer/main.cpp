@@ -296,7 +296,9 @@ std::string folder_of(const char *path)
 // when there is one; a message names the cause otherwise.
 bool make_thumbnail(const char *input, const char *folder, uint32_t size, void **png, size_t *png_size)
 {
-    platform_load_libraries_now(); // confined, the process can load no library
+    // Confined first: a library the document needs (libarchive for any
+    // archive but a plain zip) is loaded afterwards, from the system's
+    // library folders that the confinement leaves readable.
     const char *problem = confine_process(input, folder);
     if (problem != nullptr)
         return report(input, (std::string("cannot be read safely: ") + problem).c_str());
@@ -422,6 +424,9 @@ int main(int argc, char **argv)
     // already touched, rather than fresh ones.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    // The decoded picture and its copy are written once each, as soon as
+    // they are made: huge pages clear them at one fault per 2 MiB.
+    platform_prefer_huge_pages(true);
     uint32_t size = default_size;
     int first = 1;
     if (argc > 1 && strcmp(argv[1], "-s") == 0) {

@@ -3,11 +3,14 @@
 
 #include "platform/internal/loaded_library.h"
 
+#include <atomic>
+
 namespace
 {
 
 platform::ArchiveCalls calls;
 platform::LoadedLibrary library(platform::libarchive_name);
+std::atomic<bool> loaded{false};
 
 // Every call of the table from the library; false when one is missing.
 bool resolve_all(platform::LoadedLibrary &from)
@@ -26,7 +29,14 @@ namespace platform
 
 bool libarchive_load()
 {
-    return library.load(resolve_all);
+    bool done = library.load(resolve_all);
+    loaded = loaded || done;
+    return done;
+}
+
+bool libarchive_loaded()
+{
+    return loaded;
 }
 
 const char *libarchive_load_error()

@@ -81,6 +81,9 @@ struct ArchiveCalls {
 bool libarchive_load();
 const char *libarchive_load_error();
 
+// Whether libarchive has been loaded, without loading it.
+bool libarchive_loaded();
+
 // The table; only after libarchive_load() has returned true.
 const ArchiveCalls &libarchive();
 

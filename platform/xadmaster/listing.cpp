@@ -173,16 +173,16 @@ void build_chain(InfoState &state)
 {
     const Listing &listing = *state.listing;
     state.names.assign(listing.names.begin(), listing.names.end());
-    state.records.assign(listing.members.size(), xadFileInfo{});
-    for (size_t i = 0; i < listing.members.size(); ++i) {
+    // Each record written once, in place (reserved, so that the records
+    // stay where the chain points).
+    size_t count = listing.members.size();
+    state.records.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
         const Listed &member = listing.members[i];
-        struct xadFileInfo &record = state.records[i];
-        record.xfi_Next = i + 1 < listing.members.size() ? &state.records[i + 1] : nullptr;
-        record.xfi_EntryNumber = static_cast<ULONG>(i + 1);
-        record.xfi_Flags = member.flags;
-        record.xfi_FileName = state.names.data() + member.name_offset;
-        record.xfi_Size = member.size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<ULONG>(member.size);
-        record.xfi_CrunchSize = 0;
+        state.records.push_back(
+            {i + 1 < count ? state.records.data() + i + 1 : nullptr, static_cast<ULONG>(i + 1), member.flags,
+             state.names.data() + member.name_offset,
+             member.size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<ULONG>(member.size), 0});
     }
 }
 

@@ -159,8 +159,10 @@ void support_builtin_filters(struct archive *a)
 bool libarchive_ready()
 {
     static std::once_flag reported;
-    if (libarchive_load())
+    if (libarchive_load()) {
+        UTF8Names::enter();
         return true;
+    }
     std::call_once(reported, [] { journal("xadmaster.library: %s", libarchive_load_error()); });
     return false;
 }
@@ -283,7 +285,19 @@ const char *member_name(struct archive_entry *entry)
     return name != nullptr ? name : "";
 }
 
-UTF8Names::UTF8Names()
+namespace
+{
+
+thread_local UTF8Names *innermost = nullptr;
+
+} // namespace
+
+UTF8Names::UTF8Names() : was_utf8(in_utf8), outer(innermost)
+{
+    innermost = this;
+}
+
+void UTF8Names::enter()
 {
     static locale_t utf8 = [] {
         locale_t made = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
@@ -291,9 +305,12 @@ UTF8Names::UTF8Names()
                    ? made
                    : newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
     }();
-    previous = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : static_cast<locale_t>(0);
-    was_utf8 = in_utf8;
-    in_utf8 = in_utf8 || previous != static_cast<locale_t>(0);
+    UTF8Names *names = innermost;
+    if (names == nullptr || names->entered)
+        return;
+    names->entered = true;
+    names->previous = utf8 != static_cast<locale_t>(0) ? uselocale(utf8) : static_cast<locale_t>(0);
+    in_utf8 = in_utf8 || names->previous != static_cast<locale_t>(0);
 }
 
 UTF8Names::~UTF8Names()
@@ -301,6 +318,7 @@ UTF8Names::~UTF8Names()
     if (previous != static_cast<locale_t>(0))
         uselocale(previous);
     in_utf8 = was_utf8;
+    innermost = outer;
 }
 
 bool read_exactly(int fd, std::string &data, size_t length, int64_t offset)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/internal/large_memory.h"
 #include "platform/internal/libarchive.h"
 #include "platform/xadmaster/xadmaster.h"
 
@@ -101,14 +102,20 @@ const char *member_name(struct archive_entry *entry);
 
 // While one lives, libarchive converts names on this thread in a UTF-8
 // locale, whatever the process's locale is (in the C locale it gives no name
-// at all for any that is not ASCII).
+// at all for any that is not ASCII). The locale is made and entered only
+// once libarchive is about to be used (libarchive_ready), so that a zip read
+// without it never loads the locale's file.
 struct UTF8Names {
     UTF8Names();
     ~UTF8Names();
     UTF8Names(const UTF8Names &) = delete;
     UTF8Names &operator=(const UTF8Names &) = delete;
-    locale_t previous;
+    // Enters the UTF-8 locale for the innermost living one on this thread.
+    static void enter();
+    locale_t previous = static_cast<locale_t>(0);
     bool was_utf8;
+    bool entered = false;
+    UTF8Names *outer; // the one living when this one began
 };
 
 // Whether getting past the current member's data means unpacking it: a
@@ -139,9 +146,11 @@ struct Listed {
     int64_t central = -1;
 };
 
+// A large listing's arrays take their pages a huge page at a time
+// (platform/internal/large_memory.h).
 struct Listing {
-    std::vector<Listed> members;
-    std::string names;
+    LargeVector<Listed> members;
+    LargeString names;           // in no particular order
     bool zip = false;            // read as a zip
     int64_t directory_start = 0; // of a zip listed from its own records
 };
@@ -151,8 +160,8 @@ struct InfoState {
     int fd = -1;
     int64_t size = 0;
     std::shared_ptr<const Listing> listing;
-    std::vector<struct xadFileInfo> records; // the chain at xai_FileInfo
-    std::vector<char> names;                 // the texts the records point into
+    LargeVector<struct xadFileInfo> records; // the chain at xai_FileInfo
+    LargeVector<char> names;                 // the texts the records point into
 };
 
 // Lists the archive at path into a fresh InfoState at ai->xai_Private.
@@ -189,6 +198,11 @@ bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, cons
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.
 bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length);
+
+// Where the zip's central directory lies (its file offset and length), as
+// zip_directory finds it, without reading it; false where zip_directory
+// would give none.
+bool zip_directory_place(int fd, int64_t size, int64_t &start, uint64_t &length);
 
 // --- Output files (output.cpp) ---
 

@@ -28,12 +28,19 @@ namespace
 std::atomic<bool> enabled{true};
 std::atomic<long> direct_listings{0};
 
-// What the listing keeps of a central record.
+// What the listing keeps of a central record. A plain record's sizes and
+// offsets fit 32 bits (zip64 is not plain), as does the directory's length
+// (at most the listing's budget for names).
 struct Record {
-    uint64_t local_offset; // of its local header
-    uint64_t size;         // uncompressed
-    uint32_t name_at;      // in the directory
+    uint32_t local_offset; // of its local header
+    uint32_t size;         // uncompressed
+    uint32_t central_at;   // of the record, from the directory's start
+    uint32_t name_at;      // in the names read from the directory
+    uint32_t crc;          // as the central record states them, for its local header
+    uint32_t compressed;
     uint16_t name_length;
+    uint16_t method;
+    uint16_t flags;
     bool folder;
 };
 
@@ -99,38 +106,13 @@ bool plain_record(const std::string &directory, size_t at, const CentralRecord &
            plain_extra(directory, at + CentralRecord::size + r.name_length, r.extra_length);
 }
 
-// The records of the directory, in the order of their local headers; false
-// when one is not plain or two share a local header.
-bool plain_records(const std::string &directory, std::vector<Record> &records)
-{
-    records.reserve(directory.size() / CentralRecord::size);
-    for (size_t at = 0; at < directory.size();) {
-        if (at + CentralRecord::size > directory.size() || !Fields{directory, at}.signature("PK\1\2"))
-            return false;
-        CentralRecord r = decode_central({directory, at});
-        bool folder;
-        if (at + r.length() > directory.size() || !plain_record(directory, at, r, folder))
-            return false;
-        records.push_back({r.local_offset, r.uncompressed_size,
-                           static_cast<uint32_t>(at + CentralRecord::size),
-                           static_cast<uint16_t>(r.name_length), folder});
-        at += r.length();
-    }
-    auto by_place = [](const Record &a, const Record &b) { return a.local_offset < b.local_offset; };
-    if (!std::is_sorted(records.begin(), records.end(), by_place)) // as a zip is written, they are
-        std::stable_sort(records.begin(), records.end(), by_place);
-    for (size_t i = 1; i < records.size(); ++i)
-        if (records[i].local_offset == records[i - 1].local_offset)
-            return false;
-    return records.empty() || records.front().local_offset == 0;
-}
-
-// Reads the file through a window: a large one while the local headers lie
-// close together (a zip of many small members), a small one for each header
-// where they lie far apart (a few large members).
+// Reads the file through a window: a large one while the records lie close
+// together (the central directory, the local headers of a zip of many small
+// members), a small one for each where they lie far apart (a few large
+// members). Only the window's bytes are held, however large the file.
 struct Window {
     int fd;
-    int64_t end; // where the local headers must end: the directory
+    int64_t end; // where the records must end: the directory's start or end
     int64_t start = -1;
     std::string data;
 
@@ -139,6 +121,9 @@ struct Window {
         return start >= 0 && at >= start &&
                at + static_cast<int64_t>(length) <= start + static_cast<int64_t>(data.size());
     }
+
+    // Where the file's byte at lies in data, once get has given it.
+    size_t offset(int64_t at) const { return static_cast<size_t>(at - start); }
 
     // The bytes [at, at + length), or null when they lie past end.
     const char *get(int64_t at, size_t length)
@@ -160,32 +145,71 @@ struct Window {
     }
 };
 
+// The records of the directory of length bytes at start, read through a
+// window (never the whole directory at once), in the order of their local
+// headers, with their names in names; false when one is not plain or two
+// share a local header.
+bool plain_records(int fd, int64_t start, uint64_t length, LargeString &names, LargeVector<Record> &records)
+{
+    Window window{fd, start + static_cast<int64_t>(length), -1, std::string()};
+    records.reserve(length / CentralRecord::size);
+    names.reserve(length); // more than the names take: only what they fill is touched
+    for (uint64_t at = 0; at < length;) {
+        int64_t place = start + static_cast<int64_t>(at);
+        if (window.get(place, CentralRecord::size) == nullptr ||
+            !Fields{window.data, window.offset(place)}.signature("PK\1\2"))
+            return false;
+        CentralRecord r = decode_central({window.data, window.offset(place)});
+        bool folder;
+        if (at + r.length() > length || window.get(place, r.length()) == nullptr ||
+            !plain_record(window.data, window.offset(place), r, folder))
+            return false;
+        Checks checks = central_checks({window.data, window.offset(place)});
+        records.push_back({static_cast<uint32_t>(r.local_offset), static_cast<uint32_t>(r.uncompressed_size),
+                           static_cast<uint32_t>(at), static_cast<uint32_t>(names.size()),
+                           static_cast<uint32_t>(checks.crc), static_cast<uint32_t>(r.compressed_size),
+                           static_cast<uint16_t>(r.name_length), static_cast<uint16_t>(r.method),
+                           static_cast<uint16_t>(r.flags), folder});
+        names.append(window.data, window.offset(place) + CentralRecord::size, r.name_length);
+        names.push_back('\0');
+        at += r.length();
+    }
+    auto by_place = [](const Record &a, const Record &b) { return a.local_offset < b.local_offset; };
+    if (!std::is_sorted(records.begin(), records.end(), by_place)) // as a zip is written, they are
+        std::stable_sort(records.begin(), records.end(), by_place);
+    for (size_t i = 1; i < records.size(); ++i)
+        if (records[i].local_offset == records[i - 1].local_offset)
+            return false;
+    return records.empty() || records.front().local_offset == 0;
+}
+
 // Whether the record's local header is plain, names the member as its
-// central record does, agrees with it on how the data is read, and the data
-// ends by next (the following local header, or the directory): members that
-// overlap each other or the directory are left to libarchive.
-bool plain_local(Window &window, const std::string &directory, const Record &record, int64_t next)
+// central record does (its name at names[record.name_at]), agrees with it on
+// how the data is read, and the data ends by next (the following local
+// header, or the directory): members that overlap each other or the
+// directory are left to libarchive. The header is read in place in the
+// window, not copied.
+bool plain_local(Window &window, const LargeString &names, const Record &record, int64_t next)
 {
     const Record &c = record;
-    const char *head = window.get(static_cast<int64_t>(c.local_offset), LocalHeader::size);
-    if (head == nullptr)
+    int64_t at = static_cast<int64_t>(c.local_offset);
+    if (window.get(at, LocalHeader::size) == nullptr ||
+        !Fields{window.data, window.offset(at)}.signature("PK\3\4"))
         return false;
-    std::string fixed(head, LocalHeader::size);
-    if (!Fields{fixed, 0}.signature("PK\3\4"))
-        return false;
-    LocalHeader local = decode_local({fixed, 0});
-    Fields central{directory, record.name_at - CentralRecord::size};
-    uint64_t data_end = c.local_offset + local.length() + central_checks(central).compressed;
+    Fields head{window.data, window.offset(at)};
+    LocalHeader local = decode_local(head);
+    Checks central = {c.crc, c.compressed, c.size};
+    uint64_t data_end = c.local_offset + local.length() + c.compressed;
     if (local.name_length != c.name_length || (local.flags & ZIP_ENCRYPTED) != 0 ||
-        local.method == ZIP_METHOD_AES || !local_agrees({fixed, 0}, central) ||
+        local.method == ZIP_METHOD_AES || !local_agrees(head, c.method, c.flags, central) ||
         data_end > static_cast<uint64_t>(next))
         return false;
-    const char *rest = window.get(static_cast<int64_t>(c.local_offset), local.length());
+    const char *rest = window.get(at, local.length());
     if (rest == nullptr ||
-        std::memcmp(rest + LocalHeader::size, directory.data() + record.name_at, c.name_length) != 0)
+        std::memcmp(rest + LocalHeader::size, names.data() + record.name_at, c.name_length) != 0)
         return false;
-    std::string extra(rest + LocalHeader::size + local.name_length, local.extra_length);
-    return plain_extra(extra, 0, extra.size());
+    return plain_extra(window.data, window.offset(at) + LocalHeader::size + local.name_length,
+                       local.extra_length);
 }
 
 } // namespace
@@ -193,38 +217,39 @@ bool plain_local(Window &window, const std::string &directory, const Record &rec
 bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
 {
     int64_t start;
-    std::string directory, magic;
-    std::vector<Record> records;
+    uint64_t length;
+    std::string magic;
+    LargeString names;
+    LargeVector<Record> records;
     if (!enabled || !read_exactly(fd, magic, 4, 0) || magic != std::string("PK\3\4", 4) ||
-        !zip_directory(fd, size, start, directory) || !plain_records(directory, records))
+        !zip_directory_place(fd, size, start, length) || !plain_records(fd, start, length, names, records))
         return false;
     Window window{fd, start, -1, std::string()};
     for (size_t i = 0; i < records.size(); ++i)
-        if (!plain_local(window, directory, records[i],
+        if (!plain_local(window, names, records[i],
                          i + 1 < records.size() ? static_cast<int64_t>(records[i + 1].local_offset) : start))
             return false;
     Listing made;
     made.zip = true;
     made.directory_start = start;
-    // Room for every member at once: grown a push at a time, the vectors of
-    // a large listing would be copied and their pages touched twice over.
+    // Room for every member at once: grown a push at a time, the vector of
+    // a large listing would be copied and its pages touched twice over.
     made.members.reserve(records.size());
-    made.names.reserve(directory.size() - records.size() * CentralRecord::size + records.size());
     code = XADERR_OK;
+    size_t named = 0; // the bytes of the members' names so far
     for (size_t ordinal = 0; ordinal < records.size() && code == XADERR_OK; ++ordinal) {
         const Record &record = records[ordinal];
         if (record.folder)
             continue;
         code = made.members.size() >= limits::archive_listing_members ? XADERR_LIMIT_MEMBERS
-               : made.names.size() >= limits::archive_listing_names   ? XADERR_LIMIT_LISTING
+               : named >= limits::archive_listing_names               ? XADERR_LIMIT_LISTING
                                                                       : XADERR_OK;
         if (code != XADERR_OK)
             break;
-        int64_t central = start + static_cast<int64_t>(record.name_at - CentralRecord::size);
-        made.members.push_back({ordinal, record.size, 0, made.names.size(), central});
-        made.names.append(directory, record.name_at, record.name_length);
-        made.names.push_back('\0');
+        made.members.push_back({ordinal, record.size, 0, record.name_at, start + record.central_at});
+        named += record.name_length + 1u;
     }
+    made.names = std::move(names); // a folder's name stays in it, unused
     listing = std::move(made);
     ++direct_listings;
     return true;

@@ -95,20 +95,25 @@ inline Checks local_checks(const Fields &f)
 // states (0 when it leaves them to the central record); a stored member's
 // two sizes must be one. Where they differ, libarchive's reading is the
 // document's, and the member is left to libarchive.
-inline bool local_agrees(const Fields &local, const Fields &central)
+inline bool local_agrees(const Fields &local, uint32_t method, uint32_t flags, const Checks &central)
 {
     const uint32_t reading =
         ZIP_ENCRYPTED | ZIP_LENGTH_AT_END | ZIP_STRONG_ENCRYPTION | ZIP_UTF8_NAME | ZIP_MASKED_HEADERS;
     LocalHeader l = decode_local(local);
-    CentralRecord c = decode_central(central);
-    Checks lc = local_checks(local), cc = central_checks(central);
+    Checks lc = local_checks(local);
     auto states = [](uint64_t local_value, uint64_t value) {
         return local_value == 0 || local_value == value;
     };
-    bool stored_plainly = c.method != 0 || c.compressed_size == c.uncompressed_size;
-    return l.method == c.method && ((l.flags ^ c.flags) & reading) == 0 && stored_plainly &&
-           states(lc.crc, cc.crc) && states(lc.compressed, cc.compressed) &&
-           states(lc.uncompressed, cc.uncompressed);
+    bool stored_plainly = method != 0 || central.compressed == central.uncompressed;
+    return l.method == method && ((l.flags ^ flags) & reading) == 0 && stored_plainly &&
+           states(lc.crc, central.crc) && states(lc.compressed, central.compressed) &&
+           states(lc.uncompressed, central.uncompressed);
+}
+
+inline bool local_agrees(const Fields &local, const Fields &central)
+{
+    CentralRecord c = decode_central(central);
+    return local_agrees(local, c.method, c.flags, central_checks(central));
 }
 
 // The zip's central directory, when its end record closes the file and the

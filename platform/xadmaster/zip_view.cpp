@@ -149,13 +149,21 @@ bool records_named(const std::string &directory, const char *name, std::vector<M
 
 } // namespace
 
-bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
+bool zip_directory_place(int fd, int64_t size, int64_t &start, uint64_t &length)
 {
     Directory found;
     if (!find_directory(fd, size, found) || found.length > platform::limits::archive_listing_names)
         return false;
     start = static_cast<int64_t>(found.offset);
-    return read_exactly(fd, directory, static_cast<size_t>(found.length), start);
+    length = found.length;
+    return true;
+}
+
+bool zip_directory(int fd, int64_t size, int64_t &start, std::string &directory)
+{
+    uint64_t length;
+    return zip_directory_place(fd, size, start, length) &&
+           read_exactly(fd, directory, static_cast<size_t>(length), start);
 }
 
 bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length)

@@ -3,6 +3,8 @@
 // its members come out of it as libarchive gives them.
 #include <dirent.h>
 
+#include <cstdio>
+
 #include <string>
 #include <vector>
 
@@ -79,6 +81,14 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
     std::vector<Member> many;
     for (int i = 0; i < 300; ++i)
         many.push_back(regular("m/" + std::to_string(i), std::string(static_cast<size_t>(i % 7), 'x')));
+    // A directory read in many windows, and a chain large enough for the
+    // mapped blocks, which the second listing takes again after the first.
+    std::vector<Member> large = {directory("parts/")};
+    char name[32];
+    for (int i = 1; i <= 40000; ++i) {
+        std::snprintf(name, sizeof name, "parts/%06d.xml", i);
+        large.push_back(regular(name, std::to_string(i)));
+    }
     const struct {
         const char *name;
         std::vector<Member> members;
@@ -99,6 +109,7 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
          true},
         {"secret.zip", {secret, regular("a", "a")}, false, false, false},
         {"many.zip", many, false, false, true},
+        {"large.zip", large, false, false, true},
     };
     for (const auto &c : cases) {
         std::string path = dir.file(c.name);

@@ -2,6 +2,7 @@
 // still allows works, what it forbids fails.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -38,6 +39,23 @@ int unix_socket(const std::string &path, bool listen_there)
     return done ? fd : -1;
 }
 
+// Whether a new process could be made (it ends at once).
+bool can_fork()
+{
+    pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    return child > 0 && waitpid(child, nullptr, 0) == child;
+}
+
+// The leak checker of a sanitized build needs new processes, which its
+// confinement therefore allows.
+#if defined(__SANITIZE_ADDRESS__)
+const char forked = 'y';
+#else
+const char forked = 'n';
+#endif
+
 // The checks, one letter each (y: it worked), made in a confined child.
 std::string confined_answers(const std::string &input, const std::string &folder, const std::string &other,
                              const std::string &home_file, const std::string &socket_path)
@@ -63,7 +81,10 @@ std::string confined_answers(const std::string &input, const std::string &folder
             can_open(input + ".png", O_WRONLY | O_CREAT),
             // the system's public files, read only
             can_open("/etc/ld.so.cache", O_RDONLY), can_open("/etc/fonts/fonts.conf", O_RDONLY),
-            can_open("/etc/fonts/fonts.conf", O_WRONLY)};
+            can_open("/etc/fonts/fonts.conf", O_WRONLY),
+            // a library loaded once confined (one this test does not link),
+            // and no new process
+            dlopen("libfreetype.so.6", RTLD_NOW | RTLD_LOCAL) != nullptr, can_fork()};
         std::string answers;
         for (bool yes : checks)
             answers += yes ? 'y' : 'n';
@@ -96,7 +117,7 @@ TEST(Confinement, AllowsReadingTheInputTheSystemsPublicFilesAndWritingTheOutputF
     std::string answers =
         confined_answers(input, out.path(), other, home.file(".bashrc"), elsewhere.file("listening"));
     close(listener);
-    ASSERT_EQ(answers.size(), 16u) << answers;
+    ASSERT_EQ(answers.size(), 18u) << answers;
     EXPECT_EQ(answers.substr(0, 4), "yyyy");
     // Without Landlock, seccomp alone still refuses opening for writing.
     EXPECT_EQ(answers.substr(4, 5), landlock_available() ? "nnnnn" : answers.substr(4, 4) + "n");
@@ -105,6 +126,7 @@ TEST(Confinement, AllowsReadingTheInputTheSystemsPublicFilesAndWritingTheOutputF
         << "home, beside";
     bool fonts = access("/etc/fonts/fonts.conf", R_OK) == 0;
     EXPECT_EQ(answers.substr(13, 3), fonts ? "yyn" : "yn" + answers.substr(15, 1)) << "public files";
+    EXPECT_EQ(answers.substr(16, 2), std::string("y") + forked) << "a library, a process";
 }
 
 } // namespace

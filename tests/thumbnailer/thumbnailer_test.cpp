@@ -158,6 +158,30 @@ TEST_F(Thumbnailer, CorpusDocumentsFitTheSizeKeepingTheirAspectAndAreNeverEnlarg
     }
 }
 
+// Confined first, the thumbnailer loads libarchive only for a document that
+// needs it: any archive but a plain zip (the dynamic linker names each
+// library it loads under LD_DEBUG=files).
+TEST_F(Thumbnailer, ArchivesOtherThanAPlainZipAreReadWithLibarchiveLoadedOnceConfined)
+{
+    const struct {
+        const char *format;
+        bool needs_libarchive;
+    } cases[] = {{"zip", false}, {"zip-stored", false}, {"7z", true}, {"tar.gz", true}, {"tar.xz", true}};
+    for (const auto &c : cases) {
+        std::string path = in.file(std::string("document.") + c.format);
+        write_archive(path, c.format, {regular("Thumbnails/thumbnail.png", picture_png(256, 64))});
+        ProcessOptions options;
+        options.env["LD_DEBUG"] = "files";
+        ProcessResult result = testing_support::run_process({QUILLPEEK_THUMBNAILER, path, output}, options);
+        EXPECT_EQ(result.exit_code, 0) << c.format << result.err;
+        EXPECT_EQ(result.err.find("file=libarchive.so.13") != std::string::npos, c.needs_libarchive)
+            << c.format;
+        Png png = decode_png(testing_support::read_file(output));
+        EXPECT_EQ(std::tie(png.width, png.height), std::make_tuple(128u, 32u)) << c.format;
+        std::filesystem::remove(output);
+    }
+}
+
 TEST_F(Thumbnailer, ShrinkingKeepsTranslucentColoursAsTheyAre)
 {
     Png tinted =
