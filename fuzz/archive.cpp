@@ -9,26 +9,13 @@
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
-
-namespace
-{
-
-std::string scratch_file()
-{
-    const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/quillpeek-fuzz-archive-" + std::to_string(getpid());
-}
-
-} // namespace
+#include "fuzz/input_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const std::string path = scratch_file();
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
+    const std::string path = write_input_file("archive", data, size);
+    if (path.empty())
         return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
     DOSBase = OpenLibrary("dos.library", 37);
     void *block = XAD_file_unpacker(path.c_str(), "thumbnail.png");
     uint32_t member_size = XAD_file_grosse(path.c_str(), "thumbnail.png");

@@ -12,16 +12,11 @@
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
+#include "fuzz/input_file.h"
 #include "platform/control.h"
 
 namespace
 {
-
-std::string scratch_file()
-{
-    const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/quillpeek-fuzz-zip-records-" + std::to_string(getpid());
-}
 
 // The member's bytes as the routines give them, "-" when there are none.
 std::string taken(const std::string &path, const char *wanted, bool direct)
@@ -39,12 +34,9 @@ std::string taken(const std::string &path, const char *wanted, bool direct)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const std::string path = scratch_file();
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
+    const std::string path = write_input_file("zip-records", data, size);
+    if (path.empty())
         return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
     DOSBase = OpenLibrary("dos.library", 37);
     for (const char *wanted : {"thumbnail.png", "b"})
         if (taken(path, wanted, true) != taken(path, wanted, false))

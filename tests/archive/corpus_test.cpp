@@ -2,9 +2,7 @@
 // real-world documents described by realcorpus/INDEX.tsv.
 #include <dirent.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "archive/archive.h"
 #include "archive_tests.h"
@@ -12,6 +10,7 @@
 
 using namespace archive_tests;
 using testing_support::corpus_dir;
+using testing_support::read_index;
 using testing_support::realcorpus_dir;
 
 namespace
@@ -19,30 +18,6 @@ namespace
 
 const std::string png_signature("\x89PNG\r\n\x1a\n", 8);
 const std::string png_end("\0\0\0\0IEND\xae\x42\x60\x82", 12);
-
-std::vector<std::map<std::string, std::string>> read_index(const std::string &path)
-{
-    std::vector<std::map<std::string, std::string>> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::vector<std::string> columns;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream split(line);
-        std::string field;
-        while (std::getline(split, field, '\t'))
-            fields.push_back(field);
-        if (columns.empty()) {
-            columns = fields;
-            continue;
-        }
-        std::map<std::string, std::string> row;
-        for (size_t i = 0; i < columns.size(); ++i)
-            row[columns[i]] = i < fields.size() ? fields[i] : "";
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 class Corpus : public PlatformTest
 {

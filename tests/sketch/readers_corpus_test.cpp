@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "platform/limits.h"
 #include "platform_fixture.h"
@@ -17,30 +15,7 @@ namespace
 {
 
 using Row = std::map<std::string, std::string>;
-
-std::vector<Row> read_index(const std::string &path)
-{
-    std::vector<Row> rows;
-    std::ifstream in(path);
-    std::string line;
-    std::vector<std::string> columns;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::stringstream split(line);
-        std::string field;
-        while (std::getline(split, field, '\t'))
-            fields.push_back(field);
-        if (columns.empty()) {
-            columns = fields;
-            continue;
-        }
-        Row row;
-        for (size_t i = 0; i < columns.size(); ++i)
-            row[columns[i]] = i < fields.size() ? fields[i] : "";
-        rows.push_back(row);
-    }
-    return rows;
-}
+using testing_support::read_index;
 
 bool ends_with(const std::string &text, const char *end)
 {

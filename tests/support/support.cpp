@@ -50,6 +50,30 @@ std::string realcorpus_dir()
     std::string dir = named != nullptr && *named != '\0' ? named : QUILLPEEK_SHARED_DIR "/realcorpus";
     return std::filesystem::exists(dir + "/INDEX.tsv") ? dir : std::string();
 }
+
+std::vector<std::map<std::string, std::string>> read_index(const std::string &path)
+{
+    std::vector<std::map<std::string, std::string>> rows;
+    std::ifstream in(path);
+    std::string line;
+    std::vector<std::string> columns;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        std::string field;
+        while (std::getline(split, field, '\t'))
+            fields.push_back(field);
+        if (columns.empty()) {
+            columns = fields;
+            continue;
+        }
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < columns.size(); ++i)
+            row[columns[i]] = i < fields.size() ? fields[i] : "";
+        rows.push_back(row);
+    }
+    return rows;
+}
 std::string binary_path()
 {
     return QUILLPEEK_BINARY;

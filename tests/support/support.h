@@ -24,6 +24,9 @@ std::string corpus_dir();
 // when it is there; empty when there is none.
 std::string realcorpus_dir();
 extern const char *const realcorpus_missing; // the line a skipped test gives
+// The rows of a tab-separated index whose first line names its columns
+// (realcorpus/INDEX.tsv), each a map from column to field.
+std::vector<std::map<std::string, std::string>> read_index(const std::string &path);
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &data);
