@@ -85,8 +85,7 @@ Compositor::Compositor(const std::string &x_display) : x_display_(x_display)
     if (x_display.empty()) {
         argv.push_back("--backend=headless-backend.so");
     } else {
-        argv.insert(argv.end(),
-                    {"--backend=x11-backend.so", "--use-pixman", "--width=1280", "--height=1024"});
+        argv.insert(argv.end(), {"--backend=x11-backend.so", "--use-pixman", "--width=1200", "--height=960"});
     }
     weston_ = std::make_unique<x_session::Background>(
         argv,
@@ -103,6 +102,13 @@ Compositor::Compositor(const std::string &x_display) : x_display_(x_display)
         ready_ = stat(runtime_.file(socket_).c_str(), &socket_file) == 0 &&
                  run_client({"/usr/bin/weston-debug", "scene-graph"}, 5).find("background for output") !=
                      std::string::npos;
+    }
+    // Weston's X window opens under the pointer, and weston follows the
+    // pointer only from the moment it enters: it is taken out of the
+    // smaller window and brought back in.
+    if (ready_ && !x_display.empty()) {
+        pointer_to(1270, 1015);
+        pointer_to(600, 480);
     }
 }
 
