@@ -8,8 +8,20 @@ namespace platform
 
 bool LoadedLibrary::load(bool (*resolve_all)(LoadedLibrary &library))
 {
-    std::call_once(once, [&] { loaded = open() && resolve_all(*this); });
+    std::lock_guard<std::mutex> held(guard);
+    if (!tried)
+        loaded = open() && resolve_all(*this);
+    tried = true;
     return loaded;
+}
+
+void LoadedLibrary::unload()
+{
+    std::lock_guard<std::mutex> held(guard);
+    if (handle != nullptr)
+        dlclose(handle);
+    handle = nullptr;
+    tried = loaded = false;
 }
 
 bool LoadedLibrary::open()

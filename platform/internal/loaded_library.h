@@ -5,7 +5,8 @@
 // table; its own file lists the calls and says when it is loaded. A library
 // once opened stays loaded to the end of the process, as a linked one would:
 // neither SDL with the display libraries behind it nor libarchive is made to
-// be unloaded. The first failure is kept in `error` for the journal.
+// be unloaded. A library that is (libxml2) may be unloaded by its owner and
+// loaded again later. The first failure is kept in `error` for the journal.
 // Platform-internal.
 #ifndef QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
 #define QUILLPEEK_PLATFORM_LOADED_LIBRARY_H
@@ -27,6 +28,10 @@ struct LoadedLibrary {
     // the process however many threads ask; whether both succeeded.
     bool load(bool (*resolve_all)(LoadedLibrary &library));
 
+    // Closes the library once nothing of it is in use; the next load opens
+    // it again. Only for a library made to be unloaded.
+    void unload();
+
     // Resolves `symbol` into `slot`; false, with `error` set, when the
     // library lacks it.
     template <typename Function> bool resolve(const char *symbol, Function &slot)
@@ -36,7 +41,8 @@ struct LoadedLibrary {
     }
 
   private:
-    std::once_flag once;
+    std::mutex guard;
+    bool tried = false;
     bool loaded = false;
 
     bool open();

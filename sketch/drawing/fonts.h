@@ -3,10 +3,12 @@
 // them. A character is drawn in the first font of the list that covers it;
 // one that no font covers is drawn as a box.
 //
-// Fontconfig reads the system's configuration (FONTCONFIG_FILE, else
-// /etc/fonts/fonts.conf) and the caches in /var/cache/fontconfig; those
-// under the user's home are closed to a confined process, and fontconfig
-// goes on without them, writing none.
+// Fontconfig reads the configuration that FONTCONFIG_FILE or FONTCONFIG_PATH
+// names; else only the parts of the system's that choose a sans-serif font:
+// the system's font folders, its order of preference for the generic
+// families (conf.d's 60-latin.conf and 65-nonlatin.conf) and local.conf. It
+// reads the caches in /var/cache/fontconfig; those under the user's home
+// are closed to a confined process, and fontconfig writes none.
 //
 // Each font file is mapped once and shared by FreeType, which draws its
 // glyphs, and HarfBuzz, which shapes with it at every size asked for.

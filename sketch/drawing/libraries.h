@@ -19,6 +19,7 @@
 #define SKETCH_FONTCONFIG_CALLS(X)                                                                           \
     X(FcConfigCreate)                                                                                        \
     X(FcConfigParseAndLoad)                                                                                  \
+    X(FcConfigParseAndLoadFromMemory)                                                                        \
     X(FcConfigBuildFonts)                                                                                    \
     X(FcConfigDestroy)                                                                                       \
     X(FcConfigSubstitute)                                                                                    \

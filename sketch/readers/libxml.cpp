@@ -18,11 +18,23 @@ bool resolve(platform::LoadedLibrary &from)
     return complete;
 }
 
+bool loaded = false;
+
 } // namespace
 
 bool sketch_libxml_load()
 {
-    return library.load(resolve);
+    loaded = library.load(resolve);
+    return loaded;
+}
+
+void sketch_libxml_unload()
+{
+    if (!loaded)
+        return;
+    calls.xmlCleanupParser();
+    library.unload();
+    loaded = false;
 }
 
 const LibxmlCalls &libxml()

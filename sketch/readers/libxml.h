@@ -3,8 +3,10 @@
 // The thumbnailer does not link it: a document that carries its own
 // preview never loads it, nor what it brings (ICU's data, liblzma). Every
 // call the readers make goes through one table, resolved by name, with
-// libxml2's own headers giving the types. Loaded once; it stays loaded to
-// the end of the process, as a linked library would.
+// libxml2's own headers giving the types. Loaded when a document is read
+// and unloaded once the reading is done (sketch_libxml_unload): the
+// drawing that follows would otherwise keep its pages and ICU's resident,
+// a fifth of a sketch's memory.
 #ifndef QUILLPEEK_SKETCH_READERS_LIBXML_H
 #define QUILLPEEK_SKETCH_READERS_LIBXML_H
 
@@ -14,6 +16,7 @@
 
 #define SKETCH_LIBXML_CALLS(X)                                                                               \
     X(xmlInitParser)                                                                                         \
+    X(xmlCleanupParser)                                                                                      \
     X(xmlGetExternalEntityLoader)                                                                            \
     X(xmlSetExternalEntityLoader)                                                                            \
     X(xmlSetGenericErrorFunc)                                                                                \
@@ -40,9 +43,14 @@ struct LibxmlCalls {
 #undef SKETCH_LIBXML_MEMBER
 };
 
-// Loads libxml2 and resolves the table, once; later calls give the same
-// answer. False when it or one of its calls is missing.
+// Loads libxml2 and resolves the table; later calls give the same answer
+// until it is unloaded. False when it or one of its calls is missing.
 bool sketch_libxml_load();
+
+// Frees what libxml2 keeps for the process and unloads it, with the
+// libraries it brought; no part may be open. The table is invalid until
+// the next sketch_libxml_load().
+void sketch_libxml_unload();
 
 // The table; valid once sketch_libxml_load() returned true.
 const LibxmlCalls &libxml();

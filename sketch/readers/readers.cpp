@@ -70,3 +70,8 @@ const char *sketch_read_document(const char *path, SketchPage *page)
         *page = SketchPage();
     return problem;
 }
+
+void sketch_reading_done()
+{
+    sketch_libxml_unload();
+}

@@ -20,4 +20,8 @@
 // sketched", ...), and *page is then empty.
 const char *sketch_read_document(const char *path, SketchPage *page);
 
+// Unloads libxml2 until the next document is read: what is drawn after the
+// reading needs none of it.
+void sketch_reading_done();
+
 #endif
