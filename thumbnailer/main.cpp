@@ -5,16 +5,19 @@
 //
 // It takes the same member as the viewer, with the same routines: the first
 // whose name contains "thumbnail.png", else the preview picture that an
-// Office Open XML package names. A document that carries neither, or whose
-// preview is a Windows metafile (WMF or EMF, which it does not draw), gets a
-// sketch of its first page instead (sketch/sketch.h): its first paragraphs
-// and headings, its first sheet's top-left cells or its first slide's
-// text, read from the document's XML within the budgets of
-// platform/limits.h and drawn on a white page of its proportions with
-// fontconfig's sans-serif fonts, larger than SIZE (twice 128, 128 more
-// from 256 on). A
-// document with no text to sketch ends with a message saying so. The
-// viewer never draws a sketch. It shrinks the picture to fit SIZE x SIZE
+// Office Open XML package names. A preview that is a Windows metafile (WMF)
+// is drawn with libwmf (thumbnailer/metafile.h) on opaque white, in its own
+// proportions, at the size a sketch is drawn at (below): the metafile is
+// checked first and drawn within the budgets of platform/limits.h. A
+// document that carries neither, whose preview is an enhanced metafile
+// (EMF, never drawn), or a WMF that is refused or fails, gets a sketch of
+// its first page instead (sketch/sketch.h): its first paragraphs and
+// headings, its first sheet's top-left cells or its first slide's text,
+// read from the document's XML within the budgets of platform/limits.h and
+// drawn on a white page of its proportions with fontconfig's sans-serif
+// fonts, larger than SIZE (twice 128, 128 more from 256 on). A document
+// with no text to sketch ends with a message saying so. The viewer never
+// draws a sketch nor a metafile. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
 // is renamed to OUTPUT once complete (an empty file that OUTPUT named
@@ -28,11 +31,13 @@
 // descriptors it opened before, and rename and remove files in OUTPUT's
 // folder (and beneath it). Besides, it may read, and only read, the
 // system's public files it needs: the shared library folders and
-// /etc/ld.so.cache (a library is loaded only when a document needs it),
-// the font folders and fontconfig's configuration and cache (fontconfig
-// finds the caches under the home closed and writes none). Every other
-// file is closed to it, nothing under the user's home among them; it may
-// open no file for writing at all; it can start no program, make no
+// /etc/ld.so.cache (a library is loaded only when a document needs it:
+// libwmf for a WMF preview, the sketch's libraries for a sketch), the font
+// folders (libwmf's URW fonts among them) and fontconfig's configuration and
+// cache (fontconfig finds the caches under the home closed and writes none;
+// libwmf goes without Ghostscript's font map, which is closed to it). Every
+// other file is closed to it, nothing under the user's home among them; it
+// may open no file for writing at all; it can start no program, make no
 // process, open no socket and connect nowhere. On a kernel without
 // Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
