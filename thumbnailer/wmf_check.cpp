@@ -90,119 +90,45 @@ struct Walk {
     int32_t window_width = 0, window_height = 0;
 };
 
-// The fewest parameter words libwmf reads of a record, for the functions
-// whose parameters it reads at fixed places (the rest are checked by their
-// own counts below, or are never read).
-size_t fixed_words(uint16_t function)
-{
-    switch (function) {
-    case 0x0102:
-    case 0x0103:
-    case 0x0104:
-    case 0x0105:
-    case 0x0106:
-    case 0x0107:
-    case 0x0108:
-    case 0x0127:
-    case 0x012A:
-    case 0x012B:
-    case 0x012C:
-    case 0x012D:
-    case 0x012E:
-    case 0x0139:
-    case 0x01F0:
-    case 0x0234:
-        return 1;
-    case 0x0201:
-    case 0x0209:
-    case 0x020A:
-    case 0x020B:
-    case 0x020C:
-    case 0x020D:
-    case 0x020E:
-    case 0x020F:
-    case 0x0211:
-    case 0x0213:
-    case 0x0214:
-    case 0x0220:
-    case 0x0228:
-    case 0x0231:
-        return 2;
-    case 0x02FC:
-        return 4; // style, colour, hatch
-    case 0x0410:
-    case 0x0412:
-    case 0x0415:
-    case 0x0416:
-    case 0x0418:
-    case 0x041B:
-    case 0x041F:
-    case 0x0429:
-        return 4;
-    case 0x02FA:
-        return 5; // style, width, colour
-    case 0x061C:
-    case 0x061D:
-        return 6;
-    case 0x0817:
-    case 0x081A:
-    case 0x0830:
-        return 8;
-    case dib_bit_blt:
-        return 8;
-    case create_font:
-        return 9;
-    case dib_stretch_blt:
-        return 10;
-    case stretch_dib:
-        return 11;
-    case set_dib_to_dev:
-        return 9;
-    case dib_create_pattern_brush:
-        return 2;
-    case create_region:
-        return 11;
-    case text_out:
-    case polygon:
-    case polyline:
-    case poly_polygon:
-        return 1;
-    case ext_text_out:
-        return 4;
-    default:
-        return 0;
-    }
-}
+// What the walk knows of a record function: the fewest parameter words
+// libwmf reads of it at fixed places (those with counts of their own are
+// checked by them too), and whether it draws. Functions not listed are
+// never read past their size.
+struct Known {
+    uint16_t function;
+    uint8_t words;
+    bool draws;
+};
 
-bool is_drawing(uint16_t function)
+// clang-format off
+const Known known[] = {
+    // Modes, colours, objects: one or two words.
+    {0x0102, 1, false}, {0x0103, 1, false}, {0x0104, 1, false}, {0x0105, 1, false}, {0x0106, 1, false},
+    {0x0107, 1, false}, {0x0108, 1, false}, {0x0127, 1, false}, {0x012C, 1, false}, {0x012D, 1, false},
+    {0x012E, 1, false}, {0x0139, 1, false}, {0x01F0, 1, false}, {0x0234, 1, false}, {0x0201, 2, false},
+    {0x0209, 2, false}, {0x020A, 2, false}, {0x0231, 2, false},
+    // Window, viewport and clipping.
+    {0x020B, 2, false}, {0x020C, 2, false}, {0x020D, 2, false}, {0x020E, 2, false}, {0x020F, 2, false},
+    {0x0211, 2, false}, {0x0214, 2, false}, {0x0220, 2, false}, {0x0410, 4, false}, {0x0412, 4, false},
+    {0x0415, 4, false}, {0x0416, 4, false},
+    // Pens, brushes, fonts, regions.
+    {0x02FA, 5, false}, {0x02FC, 4, false}, {create_font, 9, false}, {create_region, 11, false},
+    {dib_create_pattern_brush, 2, false},
+    // Drawing: lines, shapes, regions, text, bitmaps.
+    {0x0213, 2, true}, {0x0418, 4, true}, {0x041B, 4, true}, {0x041F, 4, true}, {0x061C, 6, true},
+    {0x061D, 6, true}, {0x0817, 8, true}, {0x081A, 8, true}, {0x0830, 8, true}, {0x0228, 2, true},
+    {0x0429, 4, true}, {0x012A, 1, true}, {0x012B, 1, true}, {polygon, 1, true}, {polyline, 1, true},
+    {poly_polygon, 1, true}, {text_out, 1, true}, {ext_text_out, 4, true}, {dib_bit_blt, 8, true},
+    {dib_stretch_blt, 10, true}, {stretch_dib, 11, true}, {set_dib_to_dev, 9, true},
+};
+// clang-format on
+
+const Known *known_function(uint16_t function)
 {
-    switch (function) {
-    case 0x0213:
-    case 0x0817:
-    case 0x0418:
-    case 0x081A:
-    case 0x041B:
-    case 0x061C:
-    case 0x061D:
-    case 0x041F:
-    case text_out:
-    case ext_text_out:
-    case polygon:
-    case polyline:
-    case poly_polygon:
-    case 0x0830:
-    case 0x0228:
-    case 0x0429:
-    case 0x012A:
-    case 0x012B:
-    case dib_bit_blt:
-    case dib_stretch_blt:
-    case stretch_dib:
-    case set_dib_to_dev:
-        return true;
-    default:
-        return false;
-    }
+    for (const Known &entry : known)
+        if (entry.function == function)
+            return &entry;
+    return nullptr;
 }
 
 // See wmf_dib_problem.
@@ -361,10 +287,11 @@ void follow_mapping(const Record &record, Walk &walk)
 
 const char *record_problem(const Record &record, Walk &walk)
 {
-    if (record.bytes < 2 * fixed_words(record.function))
+    const Known *entry = known_function(record.function);
+    if (entry != nullptr && record.bytes < 2u * entry->words)
         return "one of its records is too short for what it holds";
     follow_mapping(record, walk);
-    walk.drawing_begun = walk.drawing_begun || is_drawing(record.function);
+    walk.drawing_begun = walk.drawing_begun || (entry != nullptr && entry->draws);
     switch (record.function) {
     case flood_fill:
     case ext_flood_fill:
