@@ -203,8 +203,8 @@ double outline(wmfAPI *api, const wmfD_Coord *points, unsigned count, bool close
     return closed && count > 1 ? length + segment(api, points[count - 1], points[0]) : length;
 }
 
-// gd fills a polygon row by row, crossing every edge on every row of its
-// height, and then each row's span.
+// gd fills a polygon row by row: on every row of its height it crosses
+// every edge, sorts the crossings and paints the row's span.
 double polygon_inside(wmfAPI *api, const wmfD_Coord *points, unsigned count)
 {
     if (count == 0)
@@ -214,7 +214,8 @@ double polygon_inside(wmfAPI *api, const wmfD_Coord *points, unsigned count)
         low = {std::min(low.x, points[i].x), std::min(low.y, points[i].y)};
         high = {std::max(high.x, points[i].x), std::max(high.y, points[i].y)};
     }
-    return span_y(api, low.y, high.y) * (count + span_x(api, low.x, high.x));
+    double crossings = count * (1 + std::log2(double(count)));
+    return span_y(api, low.y, high.y) * (crossings + span_x(api, low.x, high.x));
 }
 
 void guarded_line(wmfAPI *api, wmfDrawLine_t *line)

@@ -20,7 +20,7 @@
 // beneath it is left out). Text is drawn with the URW fonts libwmf maps the
 // Windows faces to (fonts-urw-base35, under /usr/share/fonts, which the
 // thumbnailer's confinement leaves readable); a metafile without text needs
-// no font file at all.
+// no font file at all, and one whose text finds no font is refused.
 #ifndef QUILLPEEK_THUMBNAILER_METAFILE_H
 #define QUILLPEEK_THUMBNAILER_METAFILE_H
 
