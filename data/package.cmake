@@ -20,9 +20,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # needs them, and libwayland-client to ask a Wayland compositor for a seat,
 # so the computed list may not name them; nor libxml2, fontconfig, FreeType
 # and HarfBuzz, which the thumbnailer opens for a sketch, nor the font it
-# draws with. SDL shows message windows on Wayland through zenity.
+# draws with; nor libwmf, which it opens for a WMF preview, nor the URW fonts
+# libwmf sets a metafile's text in. SDL shows message windows on Wayland
+# through zenity.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libsdl2-2.0-0, libarchive13, libwayland-client0, libxml2, libfontconfig1, libfreetype6, libharfbuzz0b, fonts-dejavu-core")
+  "libsdl2-2.0-0, libarchive13, libwayland-client0, libxml2, libfontconfig1, libfreetype6, libharfbuzz0b, fonts-dejavu-core, libwmf-0.2-7, fonts-urw-base35")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

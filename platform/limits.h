@@ -110,6 +110,51 @@ constexpr uint32_t sketch_sheet_columns = 20;
 // page layouts), per part.
 constexpr size_t sketch_styles = 4096;
 
+// --- Windows metafile previews (thumbnailer/metafile.h) ---
+//
+// The thumbnailer draws a preview that is a WMF with libwmf. The metafile is
+// checked before libwmf sees it (thumbnailer/wmf_check.h), and its drawing
+// is watched as it goes; a budget met refuses the picture, with a reason
+// that names it, and the document gets its sketch instead. Real previews are
+// a few hundred records of a few KiB; their text is a sheet's or a page's
+// first lines.
+
+// Bytes of one metafile.
+constexpr size_t metafile_bytes = 8u << 20;
+
+// Records of one metafile, and objects its header may claim (libwmf keeps
+// a table of that many from the start).
+constexpr uint32_t metafile_records = 1u << 16;
+constexpr uint32_t metafile_objects = 4096;
+
+// Bytes of text in all its text records: libwmf measures every string with
+// FreeType while it scans.
+constexpr size_t metafile_text_bytes = 16u * 1024u;
+
+// Records that change the clipping or make a region, and rectangles of one
+// region: libwmf combines regions rectangle by rectangle, and the drawing
+// tests every pixel against every clipping rectangle.
+constexpr uint32_t metafile_clip_records = 4096;
+constexpr size_t metafile_region_rectangles = 1024;
+
+// Pixels of one bitmap it carries (4096 x 4096).
+constexpr uint64_t metafile_bitmap_pixels = uint64_t(16) << 20;
+
+// The longest side it is drawn at: the thumbnailer's drawing size, never
+// more than this.
+constexpr uint32_t metafile_side = 2048;
+
+// Bytes libwmf may hold at once (its own tables, records and bitmaps),
+// through the allocator it is given; the drawing's picture itself is the
+// picture's size.
+constexpr size_t metafile_memory = 64u << 20;
+
+// The drawing's work, in pixels touched: each shape's pixels, a line's
+// length times its pen's area, a text's glyphs, a bitmap's pixels, each
+// times the clipping rectangles every pixel is tested against. 64 Mi is a
+// thousand times a 256 x 256 picture.
+constexpr uint64_t metafile_pixel_work = uint64_t(64) << 20;
+
 } // namespace platform::limits
 
 #endif

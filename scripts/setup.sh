@@ -5,12 +5,14 @@ set -euo pipefail
 QUILLPEEK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # What building, running and packaging need (rsvg-convert renders the icons,
-# dpkg-shlibdeps and file compute the package's Depends).
+# dpkg-shlibdeps and file compute the package's Depends; libwmf draws WMF
+# previews with the URW fonts, which it only recommends).
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libarchive-dev libspng-dev libjpeg62-turbo-dev libsdl2-dev libseccomp-dev
   libgtest-dev libbenchmark-dev librsvg2-bin dpkg-dev file
   libpixman-1-dev zlib1g-dev
-  libxml2-dev libfreetype-dev libharfbuzz-dev libfontconfig-dev fonts-dejavu-core)
+  libxml2-dev libfreetype-dev libharfbuzz-dev libfontconfig-dev fonts-dejavu-core
+  libwmf-dev fonts-urw-base35)
 # What the tests need besides: a sanitizer-capable clang for the fuzzers, an
 # X server and its tools for the end-to-end tests, the reference tools, the
 # validators of the installed tree and of the package, a thumbnail service

@@ -5,16 +5,19 @@
 //
 // It takes the same member as the viewer, with the same routines: the first
 // whose name contains "thumbnail.png", else the preview picture that an
-// Office Open XML package names. A document that carries neither, or whose
-// preview is a Windows metafile (WMF or EMF, which it does not draw), gets a
-// sketch of its first page instead (sketch/sketch.h): its first paragraphs
-// and headings, its first sheet's top-left cells or its first slide's
-// text, read from the document's XML within the budgets of
-// platform/limits.h and drawn on a white page of its proportions with
-// fontconfig's sans-serif fonts, larger than SIZE (twice 128, 128 more
-// from 256 on). A
-// document with no text to sketch ends with a message saying so. The
-// viewer never draws a sketch. It shrinks the picture to fit SIZE x SIZE
+// Office Open XML package names. A preview that is a Windows metafile (WMF)
+// is drawn with libwmf (thumbnailer/metafile.h) on opaque white, in its own
+// proportions, at the size a sketch is drawn at (below): the metafile is
+// checked first and drawn within the budgets of platform/limits.h. A
+// document that carries neither, whose preview is an enhanced metafile
+// (EMF, never drawn), or a WMF that is refused or fails, gets a sketch of
+// its first page instead (sketch/sketch.h): its first paragraphs and
+// headings, its first sheet's top-left cells or its first slide's text,
+// read from the document's XML within the budgets of platform/limits.h and
+// drawn on a white page of its proportions with fontconfig's sans-serif
+// fonts, larger than SIZE (twice 128, 128 more from 256 on). A document
+// with no text to sketch ends with a message saying so. The viewer never
+// draws a sketch nor a metafile. It shrinks the picture to fit SIZE x SIZE
 // (128 unless given), keeping its aspect ratio and never enlarging it, and
 // writes it as an 8-bit RGBA PNG under a temporary name beside OUTPUT, which
 // is renamed to OUTPUT once complete (an empty file that OUTPUT named
@@ -28,11 +31,13 @@
 // descriptors it opened before, and rename and remove files in OUTPUT's
 // folder (and beneath it). Besides, it may read, and only read, the
 // system's public files it needs: the shared library folders and
-// /etc/ld.so.cache (a library is loaded only when a document needs it),
-// the font folders and fontconfig's configuration and cache (fontconfig
-// finds the caches under the home closed and writes none). Every other
-// file is closed to it, nothing under the user's home among them; it may
-// open no file for writing at all; it can start no program, make no
+// /etc/ld.so.cache (a library is loaded only when a document needs it:
+// libwmf for a WMF preview, the sketch's libraries for a sketch), the font
+// folders (libwmf's URW fonts among them) and fontconfig's configuration and
+// cache (fontconfig finds the caches under the home closed and writes none;
+// libwmf goes without Ghostscript's font map, which is closed to it). Every
+// other file is closed to it, nothing under the user's home among them; it
+// may open no file for writing at all; it can start no program, make no
 // process, open no socket and connect nowhere. On a kernel without
 // Landlock the seccomp half still holds. Its work is bounded
 // by the caps of the libraries beneath it (platform/limits.h).
@@ -57,6 +62,7 @@
 #include "platform/startup.h"
 #include "sketch/sketch.h"
 #include "thumbnailer/confine.h"
+#include "thumbnailer/metafile.h"
 
 // The start-up runs main on a stack of at least this many bytes.
 extern "C" const unsigned long __stack = 2000000;
@@ -95,9 +101,39 @@ void forget_last_decode()
     }
 }
 
+// What loading the document's picture knows besides the picture.
+struct Loading {
+    uint32_t side = 0;   // the longest side of a picture drawn here (drawing_side)
+    bool absent = false; // it carries none that can be shown: the sketch stands in
+    std::string text;    // room for a message made here
+};
+
+// The side of a picture the thumbnailer draws itself, larger than the
+// thumbnail for the area filter to shrink as it shrinks any picture: twice
+// a small size, 128 pixels more than a large one, whose glyphs and lines
+// are large enough already and whose page would cost four times the memory.
+uint32_t drawing_side(uint32_t size)
+{
+    uint32_t longest = size < 256 ? 2 * size : size + 128;
+    return longest < 256 ? 256 : longest > largest_size ? largest_size : longest;
+}
+
+// A Windows metafile preview drawn (thumbnailer/metafile.h); null, or why
+// it is not, the document then being without a picture that can be shown.
+const char *draw_metafile(const void *member, uint32_t size, Picture *picture, Loading &loading)
+{
+    const char *refused = nullptr;
+    picture->pixels = metafile_draw(member, size, loading.side, &picture->width, &picture->height, &refused);
+    if (picture->pixels != nullptr)
+        return nullptr;
+    loading.absent = true;
+    loading.text = std::string(metafile_problem) + " (" + refused + ")";
+    return loading.text.c_str();
+}
+
 // The member's picture into *picture; null, or why it gives none. name is
 // the preview's member name, null for the thumbnail member.
-const char *decode_member(const char *name, void *member, uint32_t size, Picture *picture)
+const char *decode_member(const char *name, void *member, uint32_t size, Picture *picture, Loading &loading)
 {
     picture->pixels = DTLoad(member, size);
     picture->width = picture->pixels != nullptr ? DT_width(member, size) : 0;
@@ -107,51 +143,52 @@ const char *decode_member(const char *name, void *member, uint32_t size, Picture
         forget_last_decode();
         return nullptr;
     }
-    return name != nullptr && XAD_preview_is_metafile(name, member, size) ? metafile_problem
-                                                                          : picture_problem(member, size);
+    if (name != nullptr && XAD_preview_is_metafile(name, member, size))
+        return draw_metafile(member, size, picture, loading);
+    return picture_problem(member, size);
 }
 
-// The preview picture that an Office Open XML package names. *absent is
-// set when the document, read as an archive, has no such member.
-const char *load_preview(const char *path, Picture *picture, bool *absent)
+// The preview picture that an Office Open XML package names.
+// loading.absent is set when the document, read as an archive, has no such
+// member.
+const char *load_preview(const char *path, Picture *picture, Loading &loading)
 {
     char name[256];
     const char *refused = nullptr;
     if (!XAD_preview_name(path, name, sizeof name, &refused)) {
         // A preview that cannot be reached is no preview: the sketch stands in.
         const char *problem = refused != nullptr ? refused : XAD_file_problem(path, member_name);
-        *absent = refused != nullptr || strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0;
+        loading.absent =
+            refused != nullptr || strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0;
         return problem;
     }
     void *member = XAD_file_unpacker(path, name);
     uint32_t size = member != nullptr ? XAD_file_grosse(path, name) : 0;
     if (size == 0) {
         const char *problem = XAD_file_problem(path, name);
-        *absent = strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0; // named, not there
+        loading.absent =
+            strncmp(problem, no_member_problem, strlen(no_member_problem)) == 0; // named, not there
         return problem;
     }
-    const char *problem = decode_member(name, member, size, picture);
+    const char *problem = decode_member(name, member, size, picture, loading);
     FreeVec(member);
     return problem;
 }
 
-// The document's picture, as the viewer would show it. *absent is set when
-// the document carries none that can be shown: no thumbnail member and no
-// preview, or a preview that is a Windows metafile.
-const char *load_picture(const char *path, Picture *picture, bool *absent)
+// The document's picture, as the viewer would show it, or the Windows
+// metafile it carries as its preview, drawn. loading.absent is set when the
+// document carries none that can be shown: no thumbnail member and no
+// preview, or a metafile preview that is not drawn.
+const char *load_picture(const char *path, Picture *picture, Loading &loading)
 {
-    *absent = false;
     void *member = XAD_file_unpacker(path, member_name);
-    if (member == nullptr && XAD_file_grosse(path, member_name) == 0) {
-        const char *problem = load_preview(path, picture, absent);
-        *absent = *absent || problem == metafile_problem;
-        return problem;
-    }
+    if (member == nullptr && XAD_file_grosse(path, member_name) == 0)
+        return load_preview(path, picture, loading);
     if (member == nullptr)
         return XAD_file_problem(path, member_name);
     uint32_t size = XAD_file_grosse(path, member_name);
-    const char *problem =
-        size == 0 ? XAD_file_problem(path, member_name) : decode_member(nullptr, member, size, picture);
+    const char *problem = size == 0 ? XAD_file_problem(path, member_name)
+                                    : decode_member(nullptr, member, size, picture, loading);
     FreeVec(member);
     return problem;
 }
@@ -265,16 +302,11 @@ const char *encode_thumbnail(const Picture &picture, uint32_t size, void **png, 
 }
 
 // The sketch of a document that carries no preview that can be shown,
-// drawn larger than the thumbnail for the area filter to shrink as it
-// shrinks any picture: twice a small size, 128 pixels more than a large
-// one, whose glyphs are large enough already and whose page would cost
-// four times the memory. Null, or why there is none after why there is
-// no preview (into *text).
-const char *load_sketch(const char *path, uint32_t size, const char *no_preview, Picture *picture,
+// drawn at the side of a picture drawn here (drawing_side). Null, or why
+// there is none after why there is no preview (into *text).
+const char *load_sketch(const char *path, uint32_t longest, const char *no_preview, Picture *picture,
                         std::string *text)
 {
-    uint32_t longest = size < 256 ? 2 * size : size + 128;
-    longest = longest < 256 ? 256 : longest > largest_size ? largest_size : longest;
     const char *problem = nullptr;
     picture->pixels = sketch_document(path, longest, &picture->width, &picture->height, &problem);
     if (picture->pixels != nullptr)
@@ -303,11 +335,12 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, void *
     if (problem != nullptr)
         return report(input, (std::string("cannot be read safely: ") + problem).c_str());
     Picture picture = {nullptr, 0, 0};
-    bool absent = false;
-    problem = load_picture(input, &picture, &absent);
+    Loading loading;
+    loading.side = drawing_side(size);
+    problem = load_picture(input, &picture, loading);
     std::string sketch_problem;
-    if (absent)
-        problem = load_sketch(input, size, problem, &picture, &sketch_problem);
+    if (loading.absent)
+        problem = load_sketch(input, loading.side, problem, &picture, &sketch_problem);
     if (problem == nullptr)
         problem = encode_thumbnail(picture, size, png, png_size);
     FreeVec(picture.pixels);

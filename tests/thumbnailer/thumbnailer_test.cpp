@@ -17,6 +17,7 @@
 
 #include "archive/archive.h"
 #include "flow/libraries.h"
+#include "metafiles.h"
 #include "support.h"
 
 namespace
@@ -543,6 +544,183 @@ TEST_F(Thumbnailer, TumblerMakesThumbnailsWithTheInstalledEntry)
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_NE(result.out.find("/thumbnails/normal/"), std::string::npos) << result.out;
         EXPECT_NE(result.out.find(".png " + size + "\n"), std::string::npos) << result.out;
+    }
+}
+
+// A word processing document whose preview is the WMF given, and whose
+// text is there for a sketch: an A4 page, 91 x 128 at size 128.
+std::vector<Member> wmf_docx(const std::string &wmf)
+{
+    return {
+        regular("_rels/.rels",
+                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                "relationships/officeDocument\" Target=\"word/document.xml\"/><Relationship Id=\"rId2\" "
+                "Type=\"http://schemas.openxmlformats.org/package/2006/relationships/metadata/thumbnail\" "
+                "Target=\"docProps/thumbnail.wmf\"/></Relationships>"),
+        regular("word/document.xml",
+                "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\">"
+                "<w:body><w:p><w:r><w:t>Minutes of the meeting</w:t></w:r></w:p></w:body></w:document>"),
+        regular("docProps/thumbnail.wmf", wmf)};
+}
+
+// The thumbnail at size 128 with the libraries the run loaded: the sketch
+// is the one that loads fontconfig.
+struct Drawn {
+    Png png;
+    bool libwmf = false, fontconfig = false;
+};
+
+Drawn drawn_with_libraries(const std::string &document, const std::string &output)
+{
+    ProcessOptions options;
+    options.env["LD_DEBUG"] = "files";
+    ProcessResult result = testing_support::run_process({QUILLPEEK_THUMBNAILER, document, output}, options);
+    EXPECT_EQ(result.exit_code, 0) << document << result.err;
+    EXPECT_EQ(result.signal, 0) << document;
+    EXPECT_LT(result.peak_rss_kib, ceiling_kib) << document;
+    std::string said;
+    for (size_t at = 0, end; at < result.err.size(); at = end + 1) {
+        end = std::min(result.err.find('\n', at), result.err.size());
+        if (result.err.compare(at, 1, " ") != 0 && !isdigit(static_cast<unsigned char>(result.err[at])))
+            said += result.err.substr(at, end - at);
+    }
+    EXPECT_EQ(said, "") << document;
+    Drawn drawn = {decode_png(testing_support::read_file(output))};
+    drawn.libwmf = result.err.find("file=libwmf-0.2.so.7") != std::string::npos;
+    drawn.fontconfig = result.err.find("file=libfontconfig.so.1") != std::string::npos;
+    std::filesystem::remove(output);
+    return drawn;
+}
+
+// The pixel at (x, y) as 0xRRGGBB, and whether it is opaque.
+uint32_t rgb_at(const Png &png, uint32_t x, uint32_t y)
+{
+    const uint8_t *p = &png.rgba[(size_t(y) * png.width + x) * 4];
+    EXPECT_EQ(p[3], 255) << x << "," << y;
+    return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+}
+
+TEST_F(Thumbnailer, WmfPreviewsAreDrawnOnWhiteInTheirOwnProportionsWithLibwmfLoadedForThemAlone)
+{
+    // An office suite's anisotropic window, its left half red.
+    metafiles::Wmf office = metafiles::window(400, 200);
+    metafiles::box(metafiles::solid_fill(office, 0xFF0000), 0, 0, 200, 200);
+    Drawn halves = drawn_with_libraries(document("office.docx", wmf_docx(office.bytes())), output);
+    ASSERT_EQ(std::tie(halves.png.width, halves.png.height), std::make_tuple(128u, 64u));
+    EXPECT_TRUE(halves.libwmf && !halves.fontconfig);
+    for (uint32_t y = 4; y < 60; y += 5) {
+        for (uint32_t x = 4; x < 124; x += 5) {
+            if (x < 60 || x > 68) {
+                ASSERT_EQ(rgb_at(halves.png, x, y), x < 64 ? 0xFF0000u : 0xFFFFFFu) << x << "," << y;
+            }
+        }
+    }
+    // A placeable metafile without a window: the drawing is its own frame.
+    metafiles::Wmf plain;
+    metafiles::box(metafiles::solid_fill(plain, 0x0000FF), 0, 0, 300, 100);
+    Drawn blue =
+        drawn_with_libraries(document("plain.docx", wmf_docx(plain.placeable(0, 0, 300, 100))), output);
+    ASSERT_EQ(std::tie(blue.png.width, blue.png.height), std::make_tuple(128u, 43u));
+    EXPECT_EQ(rgb_at(blue.png, 64, 21), 0x0000FFu);
+    // A PNG preview loads no metafile library.
+    Drawn png =
+        drawn_with_libraries(document("png.docx", {rels_naming("docProps/thumbnail.png"),
+                                                   regular("docProps/thumbnail.png", picture_png(64, 32))}),
+                             output);
+    EXPECT_EQ(png.png.width, 64u);
+    EXPECT_FALSE(png.libwmf || png.fontconfig);
+}
+
+// Metafiles the check refuses and metafiles whose drawing would cost
+// without bound: each ends at once, far under the memory ceiling (and
+// without a fault under the sanitizers), in the sketch; in a document with
+// no text to sketch, with one message that says why it was not drawn.
+TEST_F(Thumbnailer, HostileWmfPreviewsEndBoundedInTheSketch)
+{
+    using namespace metafiles;
+    auto sized = [](std::string bytes, size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = char(value >> (8 * i));
+        return bytes;
+    };
+    Wmf sound = window(100, 100);
+    box(solid_fill(sound, 0x00FF00), 0, 0, 100, 100);
+    Wmf million = window(100, 100);
+    for (int i = 0; i < 1000000; ++i)
+        million.record(save_dc, {});
+    Wmf absurd = window(1, 1);
+    box(solid_fill(absurd, 0xFF0000), -32000, -32000, 32000, 32000);
+    Wmf pen = window(10, 10);
+    pen.record(create_pen, {0, 30000, 30000, 0, 0}).record(select_object, {0}).record(line_to, {10, 10});
+    Wmf text = window(10, 10);
+    text.record(create_font, {30000, 0, 0, 0, 400, 0, 0, 0, 0, 0x7241, 0x6169, 0x006C})
+        .record(select_object, {0})
+        .record(ext_text_out, {0, 0, 1, 0, 'A'});
+    Wmf overdrawn = window(10, 10);
+    solid_fill(overdrawn, 0x0000FF);
+    for (int i = 0; i < 60000; ++i)
+        box(overdrawn, 0, 0, 10, 10);
+    Wmf flood = window(10, 10);
+    flood.record(flood_fill, {0, 0, 0, 5, 5});
+    const std::string bytes = sound.bytes();
+    const struct {
+        const char *name;
+        std::string wmf;
+        const char *why;
+    } cases[] = {
+        {"truncated", bytes.substr(0, 40), "cut short"},
+        {"record size 0", sized(bytes, 18, 0), "runs past"},
+        {"record size huge", sized(bytes, 18, 0x40000000), "runs past"},
+        {"largest record past the end", sized(bytes, 12, 0x40000000), "larger than the whole metafile"},
+        {"a million records", million.bytes(), "more records than the limit of 65536"},
+        {"absurd extents", absurd.bytes(), "more work than the limit of 64 Mi pixels"},
+        {"a pen wider than the picture", pen.bytes(), "pens is wider than the picture"},
+        {"a text larger than the picture", text.bytes(), "texts is larger than twice the picture"},
+        {"sixty thousand pictures over each other", overdrawn.bytes(), "more work than the limit"},
+        {"a flood fill", flood.bytes(), "flooding"},
+    };
+    for (const auto &c : cases) {
+        Drawn sketch = drawn_with_libraries(document("hostile.docx", wmf_docx(c.wmf)), output);
+        EXPECT_EQ(std::tie(sketch.png.width, sketch.png.height), std::make_tuple(91u, 128u)) << c.name;
+        EXPECT_TRUE(sketch.fontconfig) << c.name;
+        std::vector<Member> textless = wmf_docx(c.wmf);
+        textless.erase(textless.begin() + 1);
+        std::string path = document("textless.docx", textless);
+        ProcessResult refused = run({path, output});
+        expect_refused(refused, path, c.why);
+        EXPECT_NE(refused.err.find("its preview is a Windows metafile, which cannot be shown ("),
+                  std::string::npos);
+    }
+}
+
+// The real documents whose preview is a WMF get it drawn: a sheet's grid,
+// in the window's proportions; those whose preview is an EMF, the sketch.
+TEST_F(Thumbnailer, RealWmfPreviewsAreDrawnAndEmfOnesSketched)
+{
+    REQUIRE_REALCORPUS();
+    const struct {
+        const char *name;
+        double aspect; // of the metafile's window; 0 for an EMF
+    } rows[] = {{"tika__testXLSX_Thumbnail.xlsx", 348.0 / 202},
+                {"poi__60289.xlsx", 347.0 / 201},
+                {"poi__54524.xlsx", 494.0 / 217},
+                {"tika__testDOCX_Thumbnail.docx", 0},
+                {"abiword-ts__Understanding-themes_final.docx", 0}};
+    for (const auto &row : rows) {
+        Drawn drawn = drawn_with_libraries(testing_support::realcorpus_dir() + "/" + row.name, output);
+        EXPECT_EQ(drawn.fontconfig, row.aspect == 0) << row.name;
+        if (row.aspect == 0)
+            continue;
+        EXPECT_EQ(drawn.png.width, 128u) << row.name;
+        EXPECT_NEAR(drawn.png.height, 128 / row.aspect, 1.0) << row.name;
+        size_t dark = 0, light = 0;
+        for (size_t i = 0; i < drawn.png.rgba.size(); i += 4) {
+            dark += drawn.png.rgba[i + 1] < 128;
+            light += drawn.png.rgba[i + 1] > 200;
+        }
+        EXPECT_GT(dark, 20u) << row.name << ": the grid's figures and lines";
+        EXPECT_GT(light, drawn.png.rgba.size() / 4 / 2) << row.name << ": mostly white cells";
     }
 }
 
