@@ -34,20 +34,15 @@ void *sketch_document(const char *path, uint32_t longest, uint32_t *width, uint3
                       const char **problem)
 {
     *width = *height = 0;
-    // The fonts are found while the document is read, on a thread of their
-    // own: each half spends most of its time loading libraries.
-    SketchFontsBegun *fonts = sketch_fonts_begin();
     SketchPage page;
     *problem = sketch_read_document(path, &page);
-    // The reader's libraries leave before the shaping's arrive: the two
+    // The reader's libraries leave before the drawing's arrive: the two
     // together would hold a fifth more memory than either.
     sketch_reading_done();
-    if (*problem != nullptr) {
-        sketch_fonts_end(fonts);
+    if (*problem != nullptr)
         return nullptr;
-    }
     page_pixels(page, longest, width, height);
-    void *pixels = sketch_draw_page(fonts, page, *width, *height, problem);
+    void *pixels = sketch_draw_page(page, *width, *height, problem);
     if (pixels == nullptr)
         *width = *height = 0;
     return pixels;

@@ -36,19 +36,10 @@ bool resolve_harfbuzz(platform::LoadedLibrary &from)
 
 } // namespace
 
-bool sketch_font_libraries_load()
-{
-    return fontconfig.load(resolve_fontconfig) && freetype.load(resolve_freetype);
-}
-
-bool sketch_shaping_library_load()
-{
-    return harfbuzz.load(resolve_harfbuzz);
-}
-
 bool sketch_libraries_load()
 {
-    return sketch_font_libraries_load() && sketch_shaping_library_load();
+    return fontconfig.load(resolve_fontconfig) && freetype.load(resolve_freetype) &&
+           harfbuzz.load(resolve_harfbuzz);
 }
 
 const SketchCalls &sketch_calls()

@@ -76,13 +76,8 @@ struct SketchCalls {
 #undef SKETCH_CALL_MEMBER
 };
 
-// Loads the libraries and resolves their part of the table, once; later
-// calls give the same answer. False when a library or one of its functions
-// is missing. Fontconfig and FreeType find the fonts; HarfBuzz, with GLib
-// and graphite2 behind it, shapes the text; sketch_libraries_load loads
-// all three.
-bool sketch_font_libraries_load();
-bool sketch_shaping_library_load();
+// Loads the three libraries and resolves the table, once; later calls give
+// the same answer. False when a library or one of its functions is missing.
 bool sketch_libraries_load();
 
 // The table; valid once sketch_libraries_load() returned true.

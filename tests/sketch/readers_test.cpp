@@ -371,21 +371,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, SketchDocuments, ::testing::ValuesIn(documents
                              return name;
                          });
 
-// The thumbnailer unloads libxml2 after each reading: the next one loads it
-// again and reads the same.
-TEST_F(SketchReaders, ReadAgainOnceTheReadingIsDone)
-{
-    const std::vector<DocumentCase> rows = documents();
-    const DocumentCase &row = rows.front();
-    for (int round = 0; round < 3; ++round) {
-        SketchPage page;
-        ASSERT_EQ(read(row.name, row.members, &page), nullptr) << round;
-        sketch_reading_done();
-        ASSERT_FALSE(page.blocks.empty());
-        EXPECT_EQ(page.blocks.front().text, row.expected.blocks.front().second) << round;
-    }
-}
-
 TEST_F(SketchReaders, BoldFromTheStylesAndRuns)
 {
     SketchPage page;
