@@ -48,7 +48,9 @@ bool copy_coverage(const FT_GlyphSlot slot, SketchBitmap *bitmap)
 const char *const fallback_families[] = {"sans-serif",      "DejaVu Sans", "Noto Sans",
                                          "Liberation Sans", "Nimbus Sans", "FreeSans"};
 
-FcFontSet *sorted_fonts(FcConfig *config, bool bold)
+// The pattern of the fonts asked for, with the configuration's
+// substitutions made.
+FcPattern *wanted(FcConfig *config, bool bold)
 {
     const SketchCalls &lib = sketch_calls();
     // Built rather than parsed: in fontconfig's names "sans-serif" would be
@@ -64,6 +66,27 @@ FcFontSet *sorted_fonts(FcConfig *config, bool bold)
     lib.FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     lib.FcConfigSubstitute(config, pattern, FcMatchPattern);
     lib.FcDefaultSubstitute(pattern);
+    return pattern;
+}
+
+FcPattern *best_font(FcConfig *config, bool bold)
+{
+    const SketchCalls &lib = sketch_calls();
+    FcPattern *pattern = wanted(config, bold);
+    if (pattern == nullptr)
+        return nullptr;
+    FcResult result;
+    FcPattern *best = lib.FcFontMatch(config, pattern, &result);
+    lib.FcPatternDestroy(pattern);
+    return best;
+}
+
+FcFontSet *sorted_fonts(FcConfig *config, bool bold)
+{
+    const SketchCalls &lib = sketch_calls();
+    FcPattern *pattern = wanted(config, bold);
+    if (pattern == nullptr)
+        return nullptr;
     FcResult result;
     // Trimmed: a font that covers nothing the better ones lack is left out.
     FcFontSet *set = lib.FcFontSort(config, pattern, FcTrue, nullptr, &result);
@@ -93,6 +116,10 @@ SketchFonts::~SketchFonts()
     for (FcFontSet *set : sorted) {
         if (set != nullptr)
             lib.FcFontSetDestroy(set);
+    }
+    for (FcPattern *pattern : best) {
+        if (pattern != nullptr)
+            lib.FcPatternDestroy(pattern);
     }
     if (config != nullptr)
         lib.FcConfigDestroy(config);
@@ -136,14 +163,14 @@ const char *SketchFonts::open()
     const SketchCalls &lib = sketch_calls();
     if (!load_config())
         return "cannot be sketched: fontconfig cannot be set up";
-    sorted[0] = sorted_fonts(config, false);
-    sorted[1] = sorted_fonts(config, true);
-    if (sorted[0] == nullptr || sorted[1] == nullptr)
+    best[0] = best_font(config, false);
+    best[1] = best_font(config, true);
+    if (best[0] == nullptr || best[1] == nullptr)
         return "cannot be sketched: no font can be found";
-    unusable[0].assign(static_cast<size_t>(sorted[0]->nfont), false);
-    unusable[1].assign(static_cast<size_t>(sorted[1]->nfont), false);
-    file_index[0].assign(static_cast<size_t>(sorted[0]->nfont), -2);
-    file_index[1].assign(static_cast<size_t>(sorted[1]->nfont), -2);
+    for (bool bold : {false, true}) {
+        unusable[bold].assign(1, false);
+        file_index[bold].assign(1, -2);
+    }
     files.reserve(most_files);
     sized.reserve(most_sizes); // faces are handed out by address
     if (lib.FT_Init_FreeType(&library) != 0) {
@@ -153,16 +180,40 @@ const char *SketchFonts::open()
     return nullptr;
 }
 
+int SketchFonts::count(bool bold) const
+{
+    return 1 + (sorted[bold] != nullptr ? sorted[bold]->nfont : 0);
+}
+
+FcPattern *SketchFonts::pattern_of(int font, bool bold) const
+{
+    return font == 0 ? best[bold] : sorted[bold]->fonts[font - 1];
+}
+
+bool SketchFonts::covers(int font, bool bold, uint32_t code) const
+{
+    FcCharSet *charset = nullptr;
+    return !unusable[bold][static_cast<size_t>(font)] &&
+           sketch_calls().FcPatternGetCharSet(pattern_of(font, bold), FC_CHARSET, 0, &charset) ==
+               FcResultMatch &&
+           sketch_calls().FcCharSetHasChar(charset, code);
+}
+
+// The best font first; the whole list, sorted, only for a character it
+// lacks: sorting every installed font costs more than the rest of finding
+// them, on a system with many.
 int SketchFonts::font_for(uint32_t code, bool bold)
 {
-    const SketchCalls &lib = sketch_calls();
-    FcFontSet *set = sorted[bold];
-    for (int i = 0; i < set->nfont; ++i) {
-        FcCharSet *charset = nullptr;
-        if (unusable[bold][static_cast<size_t>(i)] ||
-            lib.FcPatternGetCharSet(set->fonts[i], FC_CHARSET, 0, &charset) != FcResultMatch)
-            continue;
-        if (lib.FcCharSetHasChar(charset, code))
+    if (covers(0, bold, code))
+        return 0;
+    if (sorted[bold] == nullptr && !sort_tried[bold]) {
+        sort_tried[bold] = true;
+        sorted[bold] = sorted_fonts(config, bold);
+        unusable[bold].resize(static_cast<size_t>(count(bold)), false);
+        file_index[bold].resize(static_cast<size_t>(count(bold)), -2);
+    }
+    for (int i = 1; i < count(bold); ++i) {
+        if (covers(i, bold, code))
             return i;
     }
     return -1;
@@ -172,7 +223,7 @@ int SketchFonts::font_for(uint32_t code, bool bold)
 long SketchFonts::file_of(int font, bool bold)
 {
     const SketchCalls &lib = sketch_calls();
-    FcPattern *pattern = sorted[bold]->fonts[font];
+    FcPattern *pattern = pattern_of(font, bold);
     FcChar8 *name = nullptr;
     int index = 0;
     if (lib.FcPatternGetString(pattern, FC_FILE, 0, &name) != FcResultMatch)
@@ -205,7 +256,7 @@ long SketchFonts::file_of(int font, bool bold)
 
 const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
 {
-    if (font < 0 || font >= sorted[bold]->nfont || unusable[bold][static_cast<size_t>(font)])
+    if (font < 0 || font >= count(bold) || unusable[bold][static_cast<size_t>(font)])
         return nullptr;
     long &at = file_index[bold][static_cast<size_t>(font)];
     if (at == -2)
@@ -224,7 +275,7 @@ const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
     // Fontconfig's own rule: a font lighter than demibold asked for bold
     // is emboldened (ideographs have no bold face in most fonts).
     int weight = FC_WEIGHT_REGULAR;
-    if (bold && lib.FcPatternGetInteger(sorted[1]->fonts[font], FC_WEIGHT, 0, &weight) != FcResultMatch)
+    if (bold && lib.FcPatternGetInteger(pattern_of(font, true), FC_WEIGHT, 0, &weight) != FcResultMatch)
         weight = FC_WEIGHT_REGULAR;
     bool embolden = bold && weight < FC_WEIGHT_DEMIBOLD;
     for (const Sized &entry : sized) {

@@ -1,7 +1,8 @@
-// The fonts of a sketch: fontconfig's list of sans-serif fonts, regular
-// and bold, best first, and the fonts opened from it as the text needs
-// them. A character is drawn in the first font of the list that covers it;
-// one that no font covers is drawn as a box.
+// The fonts of a sketch: fontconfig's best sans-serif font, regular and
+// bold, then its whole list, best first, once a character needs more, and
+// the fonts opened from it as the text needs them. A character is drawn in
+// the first font of the list that covers it; one that no font covers is
+// drawn as a box.
 //
 // Fontconfig reads the configuration that FONTCONFIG_FILE or FONTCONFIG_PATH
 // names; else only the parts of the system's that choose a sans-serif font:
@@ -78,7 +79,11 @@ class SketchFonts
     };
 
     FcConfig *config = nullptr;
+    // Font 0 is the best match; fonts from 1 on are the sorted list's,
+    // which is made only when a character needs it.
+    FcPattern *best[2] = {nullptr, nullptr};
     FcFontSet *sorted[2] = {nullptr, nullptr};
+    bool sort_tried[2] = {false, false};
     std::vector<bool> unusable[2];   // fonts FreeType or HarfBuzz refused
     std::vector<long> file_index[2]; // each font's file, -2 until opened
     FT_Library library = nullptr;
@@ -89,6 +94,9 @@ class SketchFonts
     SketchBitmap scratch; // once the drawn glyphs have taken their budget
 
     bool load_config();
+    int count(bool bold) const;
+    FcPattern *pattern_of(int font, bool bold) const;
+    bool covers(int font, bool bold, uint32_t code) const;
     long file_of(int font, bool bold);
 };
 

@@ -25,6 +25,7 @@
     X(FcConfigSubstitute)                                                                                    \
     X(FcDefaultSubstitute)                                                                                   \
     X(FcFontSort)                                                                                            \
+    X(FcFontMatch)                                                                                           \
     X(FcFontSetDestroy)                                                                                      \
     X(FcPatternCreate)                                                                                       \
     X(FcPatternAddString)                                                                                    \
