@@ -2,14 +2,16 @@
 # The cost of a sketch, as whole processes: quillpeek-thumbnailer drawing the
 # sketch of a document whose preview was taken out, against
 # gsf-office-thumbnailer (Debian libgsf-bin) showing the same document's
-# preview, alternated in one hyperfine run per document; then each one's
-# peak memory (/usr/bin/time -v, maximum resident set size).
+# preview, run in turn (bench/alternate.py: one run of each per round, so
+# that the machine's drift falls on both alike) for ROUNDS rounds per
+# document; then each one's peak memory (/usr/bin/time -v, maximum resident
+# set size, the largest of five runs).
 #
-# usage: bench/sketch_vs_gsf.sh BUILD_DIR [hyperfine options...]
+# usage: bench/sketch_vs_gsf.sh BUILD_DIR [ROUNDS]
 # SIZE (default 128) is the thumbnail size both are asked for.
 set -euo pipefail
-build=${1:?usage: $0 BUILD_DIR [hyperfine options...]}
-shift
+build=${1:?usage: $0 BUILD_DIR [ROUNDS]}
+rounds=${2:-100}
 here=$(cd "$(dirname "$0")/.." && pwd)
 shared=${QUILLPEEK_SHARED_DIR:-$here/../shared}
 size=${SIZE:-128}
@@ -22,7 +24,9 @@ for name in poi__KEY02.pptx poi__Bug51170.docx; do
   [ -f "$shared/realcorpus/$name" ] && documents+=("$shared/realcorpus/$name")
 done
 peak_kib() {
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ {print $2}'
+  for _ in 1 2 3 4 5; do
+    /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ {print $2}'
+  done | sort -n | tail -1
 }
 for document in "${documents[@]}"; do
   name=$(basename "$document")
@@ -35,9 +39,8 @@ for document in "${documents[@]}"; do
     continue
   fi
   echo "== $name (sketch $(identify -format '%wx%h' "$work/check.png" 2>/dev/null || echo drawn))"
-  hyperfine -N --warmup 3 "$@" \
-    -n "quillpeek-thumbnailer sketch" "$ours -s $size $bare $work/ours.png" \
-    -n "gsf-office-thumbnailer preview" "gsf-office-thumbnailer -i $document -o $work/gsf.png -s $size"
+  "$here/bench/alternate.py" -r "$rounds" -- "$ours -s $size $bare $work/ours.png" \
+    "gsf-office-thumbnailer -i $document -o $work/gsf.png -s $size"
   echo "peak RSS KiB: quillpeek-thumbnailer sketch $(peak_kib "$ours" -s "$size" "$bare" "$work/ours.png")," \
     "gsf-office-thumbnailer preview $(peak_kib gsf-office-thumbnailer -i "$document" -o "$work/gsf.png" -s "$size")"
 done
