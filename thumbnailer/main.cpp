@@ -60,6 +60,7 @@
 #include "picture/picture.h"
 #include "platform/control.h"
 #include "platform/startup.h"
+#include "sketch/readers/readers.h"
 #include "sketch/sketch.h"
 #include "thumbnailer/confine.h"
 #include "thumbnailer/metafile.h"
@@ -76,6 +77,8 @@ const unsigned long default_size = 128;
 const unsigned long largest_size = 4096;
 // What XAD_file_problem says of a listed archive without the member.
 const char *const no_member_problem = "has no member whose name contains";
+const char *const not_an_archive = "cannot be read as an archive";
+const char *const encrypted_problem = "is encrypted (the document is protected by a password)";
 
 // A decoded picture: a PictureBuffer and its size.
 struct Picture {
@@ -338,6 +341,10 @@ bool make_thumbnail(const char *input, const char *folder, uint32_t size, void *
     Loading loading;
     loading.side = drawing_side(size);
     problem = load_picture(input, &picture, loading);
+    // An Office Open XML document protected by a password is no archive:
+    // said as what it is.
+    if (problem != nullptr && strcmp(problem, not_an_archive) == 0 && sketch_enciphered_package(input))
+        problem = encrypted_problem;
     std::string sketch_problem;
     if (loading.absent)
         problem = load_sketch(input, loading.side, problem, &picture, &sketch_problem);

@@ -17,10 +17,12 @@
 namespace
 {
 
-// Whether the file is a compound file that holds an enciphered package: its
-// signature, and the name of the stream that holds the package, in UTF-16,
-// within its first blocks.
-bool enciphered_package(const char *path)
+} // namespace
+
+// A compound file that holds an enciphered package: its signature, and the
+// name of the stream that holds the package, in UTF-16, within its first
+// blocks.
+bool sketch_enciphered_package(const char *path)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -34,6 +36,9 @@ bool enciphered_package(const char *path)
     const char name[] = "E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0";
     return head.find(std::string(name, sizeof name - 1)) != std::string::npos;
 }
+
+namespace
+{
 
 char problem_text[240];
 
@@ -61,8 +66,8 @@ const char *sketch_read_document(const char *path, SketchPage *page)
                strcmp(content.problem, "cannot be read as an archive") != 0) {
         problem = cannot_be_sketched(content.problem);
     } else if (content.outcome == Part::Failed) {
-        problem = enciphered_package(path) ? "is encrypted (the document is protected by a password)"
-                                           : content.problem;
+        problem = sketch_enciphered_package(path) ? "is encrypted (the document is protected by a password)"
+                                                  : content.problem;
     } else {
         problem = read_ooxml(path, page);
     }

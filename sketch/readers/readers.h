@@ -20,6 +20,11 @@
 // sketched", ...), and *page is then empty.
 const char *sketch_read_document(const char *path, SketchPage *page);
 
+// Whether the file is an Office Open XML document enciphered with a
+// password, which is no zip but a compound file holding the enciphered
+// package. Reads the file's first 64 KiB; loads nothing.
+bool sketch_enciphered_package(const char *path);
+
 // Unloads libxml2 until the next document is read: what is drawn after the
 // reading needs none of it.
 void sketch_reading_done();

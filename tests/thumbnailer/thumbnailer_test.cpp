@@ -242,11 +242,18 @@ TEST_F(Thumbnailer, DocumentsWithoutAPictureEndWithOneMessageAndNoOutput)
     std::string writer = testing_support::read_file(testing_support::corpus_dir() + "/writer.odt");
     testing_support::write_file(in.file("cut.odt"), writer.substr(0, writer.size() / 2));
     testing_support::write_file(in.file("notes.txt"), "not an archive\n");
+    // An Office Open XML document with a password: a compound file holding
+    // the enciphered package.
+    const char stream[] = "E\0n\0c\0r\0y\0p\0t\0e\0d\0P\0a\0c\0k\0a\0g\0e\0";
+    testing_support::write_file(in.file("secret.docx"), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) +
+                                                            std::string(1528, '\0') +
+                                                            std::string(stream, sizeof stream - 1));
     const std::string metafile = "its preview is a Windows metafile, which cannot be shown";
     std::vector<std::pair<std::string, std::string>> cases = {
         {in.file("missing.odt"), "No such file"},
         {in.path(), "directory"},
         {in.file("notes.txt"), "archive"},
+        {in.file("secret.docx"), "is encrypted (the document is protected by a password)"},
         {in.file("cut.odt"), ""},
         {document("none.odt", {regular("content.xml", "<x/>")}), "thumbnail.png"},
         {document("text.odt", {regular("Thumbnails/thumbnail.png", "just some text\n")}), "thumbnail"},
