@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 namespace
 {
@@ -131,19 +132,24 @@ SketchFonts::~SketchFonts()
 // (hinting, antialiasing, bitmap rules, aliases for named families, the
 // folders under the home) means nothing to a sketch that asks for
 // sans-serif alone, draws unhinted and is confined, and parsing it would
-// take three times the time of everything else fontconfig does here.
-const char short_config[] = R"(<?xml version="1.0"?>
+// take three times the time of everything else fontconfig does here. The
+// preferences for scripts other than Latin, the larger part, are read only
+// for a text that has such characters.
+const char short_config_start[] = R"(<?xml version="1.0"?>
 <fontconfig>
   <dir>/usr/share/fonts</dir>
   <dir>/usr/local/share/fonts</dir>
   <cachedir>/var/cache/fontconfig</cachedir>
   <include ignore_missing="yes">/etc/fonts/conf.d/60-latin.conf</include>
-  <include ignore_missing="yes">/etc/fonts/conf.d/65-nonlatin.conf</include>
-  <include ignore_missing="yes">/etc/fonts/local.conf</include>
+)";
+const char short_config_other_scripts[] =
+    R"(  <include ignore_missing="yes">/etc/fonts/conf.d/65-nonlatin.conf</include>
+)";
+const char short_config_end[] = R"(  <include ignore_missing="yes">/etc/fonts/local.conf</include>
 </fontconfig>
 )";
 
-bool SketchFonts::load_config()
+bool SketchFonts::load_config(bool other_scripts)
 {
     const SketchCalls &lib = sketch_calls();
     config = lib.FcConfigCreate();
@@ -152,20 +158,22 @@ bool SketchFonts::load_config()
     // A configuration named in the environment is read whole, as
     // fontconfig reads it. The message is ours: parsed quietly.
     bool named = getenv("FONTCONFIG_FILE") != nullptr || getenv("FONTCONFIG_PATH") != nullptr;
+    std::string text = std::string(short_config_start) + (other_scripts ? short_config_other_scripts : "") +
+                       short_config_end;
     bool parsed = named ? lib.FcConfigParseAndLoad(config, nullptr, FcFalse)
                         : lib.FcConfigParseAndLoadFromMemory(
-                              config, reinterpret_cast<const FcChar8 *>(short_config), FcFalse);
+                              config, reinterpret_cast<const FcChar8 *>(text.c_str()), FcFalse);
     return parsed && lib.FcConfigBuildFonts(config);
 }
 
-const char *SketchFonts::open()
+const char *SketchFonts::open(bool other_scripts)
 {
     const SketchCalls &lib = sketch_calls();
-    if (!load_config())
+    if (!load_config(other_scripts))
         return "cannot be sketched: fontconfig cannot be set up";
+    // The bold font is matched when bold text first asks for it.
     best[0] = best_font(config, false);
-    best[1] = best_font(config, true);
-    if (best[0] == nullptr || best[1] == nullptr)
+    if (best[0] == nullptr)
         return "cannot be sketched: no font can be found";
     for (bool bold : {false, true}) {
         unusable[bold].assign(1, false);
@@ -193,7 +201,7 @@ FcPattern *SketchFonts::pattern_of(int font, bool bold) const
 bool SketchFonts::covers(int font, bool bold, uint32_t code) const
 {
     FcCharSet *charset = nullptr;
-    return !unusable[bold][static_cast<size_t>(font)] &&
+    return !unusable[bold][static_cast<size_t>(font)] && pattern_of(font, bold) != nullptr &&
            sketch_calls().FcPatternGetCharSet(pattern_of(font, bold), FC_CHARSET, 0, &charset) ==
                FcResultMatch &&
            sketch_calls().FcCharSetHasChar(charset, code);
@@ -204,6 +212,10 @@ bool SketchFonts::covers(int font, bool bold, uint32_t code) const
 // them, on a system with many.
 int SketchFonts::font_for(uint32_t code, bool bold)
 {
+    if (best[bold] == nullptr && !match_tried[bold]) {
+        match_tried[bold] = true;
+        best[bold] = best_font(config, bold);
+    }
     if (covers(0, bold, code))
         return 0;
     if (sorted[bold] == nullptr && !sort_tried[bold]) {

@@ -47,8 +47,10 @@ class SketchFonts
     SketchFonts &operator=(const SketchFonts &) = delete;
     ~SketchFonts();
 
-    // Finds the fonts; null, or why there are none.
-    const char *open();
+    // Finds the fonts; null, or why there are none. other_scripts: the text
+    // has characters of scripts other than Latin, for which the system's
+    // preferences are read as well.
+    const char *open(bool other_scripts);
 
     // The font of the list that covers code, or -1 when none does.
     int font_for(uint32_t code, bool bold);
@@ -83,6 +85,7 @@ class SketchFonts
     // which is made only when a character needs it.
     FcPattern *best[2] = {nullptr, nullptr};
     FcFontSet *sorted[2] = {nullptr, nullptr};
+    bool match_tried[2] = {true, false}; // the regular font is matched at once
     bool sort_tried[2] = {false, false};
     std::vector<bool> unusable[2];   // fonts FreeType or HarfBuzz refused
     std::vector<long> file_index[2]; // each font's file, -2 until opened
@@ -93,7 +96,7 @@ class SketchFonts
     size_t drawn_bytes = 0;
     SketchBitmap scratch; // once the drawn glyphs have taken their budget
 
-    bool load_config();
+    bool load_config(bool other_scripts);
     int count(bool bold) const;
     FcPattern *pattern_of(int font, bool bold) const;
     bool covers(int font, bool bold, uint32_t code) const;
