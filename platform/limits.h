@@ -99,6 +99,13 @@ constexpr int sketch_xml_depth = 128;
 constexpr size_t sketch_text_bytes = 32u * 1024u;
 constexpr size_t sketch_cell_bytes = 256;
 
+// Bytes of text kept on a page of paragraphs, a slide or a drawing: the
+// reading stops once the page is full. At the sketch's body size (a
+// fortieth of the page's height) an A4 page shows about 1,100 characters
+// upright and 2,300 across; a page wider than A4 across keeps more in
+// proportion, up to sketch_text_bytes. A sheet keeps sketch_text_bytes.
+constexpr size_t sketch_page_text_bytes = 4096;
+
 // Paragraphs, headings and text frames on one page.
 constexpr size_t sketch_blocks = 200;
 

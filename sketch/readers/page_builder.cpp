@@ -8,6 +8,7 @@ namespace sketch_readers
 
 using platform::limits::sketch_blocks;
 using platform::limits::sketch_cell_bytes;
+using platform::limits::sketch_page_text_bytes;
 using platform::limits::sketch_text_bytes;
 
 bool fold_text(std::string &into, const char *text, size_t limit, bool *pending)
@@ -33,9 +34,20 @@ bool fold_text(std::string &into, const char *text, size_t limit, bool *pending)
     return true;
 }
 
+size_t PageBuilder::text_limit() const
+{
+    if (page_->kind == SKETCH_SHEET || page_->height_mm <= 0.0)
+        return sketch_text_bytes;
+    double wider = (page_->width_mm / page_->height_mm) / (297.0 / 210.0);
+    if (wider <= 1.0)
+        return sketch_page_text_bytes;
+    double limit = double(sketch_page_text_bytes) * wider;
+    return limit < double(sketch_text_bytes) ? static_cast<size_t>(limit) : sketch_text_bytes;
+}
+
 bool PageBuilder::take(size_t bytes)
 {
-    if (kept_ + bytes > sketch_text_bytes) {
+    if (kept_ + bytes > text_limit()) {
         full_ = true;
         page_->cut = true;
         return false;
@@ -98,7 +110,8 @@ void PageBuilder::text(const char *utf8)
         return;
     std::string &into = page_->blocks.back().text;
     size_t before = into.size();
-    size_t room = sketch_text_bytes - kept_;
+    size_t limit = text_limit();
+    size_t room = limit > kept_ ? limit - kept_ : 0;
     bool whole = fold_text(into, utf8, before + room, &pending_);
     kept_ += into.size() - before;
     if (!whole) {

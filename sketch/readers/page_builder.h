@@ -51,6 +51,8 @@ class PageBuilder
     bool finish();
 
   private:
+    // Text bytes the page keeps: fewer for paragraphs than a sheet's cells.
+    size_t text_limit() const;
     bool take(size_t bytes);
     SketchPage *page_;
     bool open_ = false;
