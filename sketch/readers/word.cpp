@@ -73,7 +73,14 @@ WordStyles *word_styles_read(XmlPart &x)
     WordStyle *style = nullptr;
     int style_depth = -1;
     std::string value;
-    while (x.next()) {
+    bool more = x.next();
+    for (; more; more = more && x.next()) {
+        // The defaults and the latent styles, most of the part in a recent
+        // document, name no heading.
+        while (more && (is(x, "latentStyles", w) || is(x, "docDefaults", w)))
+            more = x.skip();
+        if (!more)
+            break;
         if (x.type() == NodeType::End && x.depth() == style_depth)
             style = nullptr;
         if (x.type() != NodeType::Start)
