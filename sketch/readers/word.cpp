@@ -158,9 +158,15 @@ void WordReader::read()
     if (!to_root(x_))
         return;
     within(x_, [&] { return flow_node(); });
-    while (!sized_ && x_.next()) // the first section's size may come after the page's end
+    // The first section's size may come after the page's end: in the
+    // properties of the section's last paragraph, else at the body's end.
+    // Runs and tables hold none and are stepped over whole.
+    bool more = x_.next();
+    while (!sized_ && more) {
         if (is(x_, "pgSz", w))
             page_size();
+        more = is(x_, "r", w) || is(x_, "tbl", w) ? x_.skip() : x_.next();
+    }
 }
 
 bool WordReader::page_end()
