@@ -212,6 +212,18 @@ bool SketchFonts::covers(int font, bool bold, uint32_t code) const
 // them, on a system with many.
 int SketchFonts::font_for(uint32_t code, bool bold)
 {
+    // Asked again for nearly every character: the Latin ones' answers kept.
+    if (code < known_codes) {
+        int16_t &known = known_font[bold][code];
+        if (known == unknown)
+            known = static_cast<int16_t>(find_font(code, bold));
+        return known;
+    }
+    return find_font(code, bold);
+}
+
+int SketchFonts::find_font(uint32_t code, bool bold)
+{
     if (best[bold] == nullptr && !match_tried[bold]) {
         match_tried[bold] = true;
         best[bold] = best_font(config, bold);
@@ -270,11 +282,16 @@ const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
 {
     if (font < 0 || font >= count(bold) || unusable[bold][static_cast<size_t>(font)])
         return nullptr;
+    Handed &last = last_handed[bold];
+    if (last.face != nullptr && last.font == font && last.pixels == pixels &&
+        files[sized[last.face->slot].file].pixels == pixels)
+        return last.face;
     long &at = file_index[bold][static_cast<size_t>(font)];
     if (at == -2)
         at = file_of(font, bold);
     if (at < 0) {
         unusable[bold][static_cast<size_t>(font)] = true;
+        std::fill(std::begin(known_font[bold]), std::end(known_font[bold]), unknown);
         return nullptr;
     }
     const SketchCalls &lib = sketch_calls();
@@ -292,14 +309,20 @@ const SketchFace *SketchFonts::face(int font, bool bold, int pixels)
     bool embolden = bold && weight < FC_WEIGHT_DEMIBOLD;
     for (const Sized &entry : sized) {
         if (entry.file == static_cast<size_t>(at) && entry.pixels == pixels && entry.embolden == embolden)
-            return &entry.face;
+            return hand_out(font, bold, pixels, &entry.face);
     }
     if (sized.size() >= most_sizes)
         return nullptr;
     hb_font_t *shaper = lib.hb_font_create(file.shaping);
     lib.hb_font_set_scale(shaper, pixels * 64, pixels * 64); // positions in 26.6 pixels
     sized.push_back({static_cast<size_t>(at), pixels, embolden, {file.face, shaper, embolden, sized.size()}});
-    return &sized.back().face;
+    return hand_out(font, bold, pixels, &sized.back().face);
+}
+
+const SketchFace *SketchFonts::hand_out(int font, bool bold, int pixels, const SketchFace *face)
+{
+    last_handed[bold] = {font, pixels, face};
+    return face;
 }
 
 const SketchBitmap *SketchFonts::bitmap(const SketchFace &face, uint32_t glyph)

@@ -16,7 +16,9 @@
 #ifndef QUILLPEEK_SKETCH_DRAWING_FONTS_H
 #define QUILLPEEK_SKETCH_DRAWING_FONTS_H
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -42,7 +44,11 @@ struct SketchBitmap {
 class SketchFonts
 {
   public:
-    SketchFonts() = default;
+    SketchFonts()
+    {
+        for (auto &known : known_font)
+            std::fill(std::begin(known), std::end(known), unknown);
+    }
     SketchFonts(const SketchFonts &) = delete;
     SketchFonts &operator=(const SketchFonts &) = delete;
     ~SketchFonts();
@@ -97,6 +103,20 @@ class SketchFonts
     SketchBitmap scratch; // once the drawn glyphs have taken their budget
 
     bool load_config(bool other_scripts);
+    int find_font(uint32_t code, bool bold);
+    const SketchFace *hand_out(int font, bool bold, int pixels, const SketchFace *face);
+
+    // The answers of font_for for the Latin characters, and the face
+    // handed out last, for text that asks for them character by character.
+    static constexpr uint32_t known_codes = 0x300;
+    static constexpr int16_t unknown = -3;
+    int16_t known_font[2][known_codes];
+    struct Handed {
+        int font = -1;
+        int pixels = 0;
+        const SketchFace *face = nullptr;
+    };
+    Handed last_handed[2];
     int count(bool bold) const;
     FcPattern *pattern_of(int font, bool bold) const;
     bool covers(int font, bool bold, uint32_t code) const;
