@@ -31,6 +31,7 @@
     X(xmlTextReaderIsEmptyElement)                                                                           \
     X(xmlTextReaderConstLocalName)                                                                           \
     X(xmlTextReaderConstNamespaceUri)                                                                        \
+    X(xmlTextReaderConstPrefix)                                                                              \
     X(xmlTextReaderConstValue)                                                                               \
     X(xmlTextReaderMoveToFirstAttribute)                                                                     \
     X(xmlTextReaderMoveToNextAttribute)                                                                      \

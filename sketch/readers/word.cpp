@@ -1,7 +1,9 @@
 // Office Open XML word processing documents: word/document.xml's
 // paragraphs, their levels from word/styles.xml, the first section's page.
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "platform/limits.h"
@@ -134,7 +136,8 @@ class WordReader
     Walk paragraph_node();
     Walk properties();
     Walk run();
-    void page_size();
+    void page_size(XmlPart &at);
+    void later_page_size(const std::string &prefix, const std::string &uri);
     bool page_end();
 
     XmlPart &x_;
@@ -157,15 +160,37 @@ void WordReader::read()
     page_->kind = SKETCH_TEXT;
     if (!to_root(x_))
         return;
+    std::string prefix = x_.prefix(), uri = x_.ns();
     within(x_, [&] { return flow_node(); });
-    // The first section's size may come after the page's end: in the
-    // properties of the section's last paragraph, else at the body's end.
-    // Runs and tables hold none and are stepped over whole.
-    bool more = x_.next();
-    while (!sized_ && more) {
-        if (is(x_, "pgSz", w))
-            page_size();
-        more = is(x_, "r", w) || is(x_, "tbl", w) ? x_.skip() : x_.next();
+    if (!sized_)
+        later_page_size(prefix, uri);
+}
+
+// The first section's size when it comes after the page's end: in the
+// properties of the section's last paragraph, else at the body's end. It
+// is the part's first page size element, found in its bytes and read on
+// its own, under the root's namespace: reading the rest of a long document
+// for it would cost more than all the rest of the sketch.
+void WordReader::later_page_size(const std::string &prefix, const std::string &uri)
+{
+    if (uri.find_first_of("\"<&") != std::string::npos)
+        return;
+    std::string qualified = prefix.empty() ? "pgSz" : prefix + ":pgSz";
+    std::string_view all(x_.bytes(), x_.byte_count());
+    size_t at = all.find("<" + qualified);
+    while (at != std::string_view::npos && at + qualified.size() + 1 < all.size() &&
+           !strchr(" \t\r\n/", all[at + qualified.size() + 1]))
+        at = all.find("<" + qualified, at + 1);
+    size_t end = at == std::string_view::npos ? at : all.find('>', at);
+    if (end == std::string_view::npos || end - at > 1024 || all[end - 1] != '/')
+        return; // none, or not the empty element it always is
+    std::string root = prefix.empty() ? "section" : prefix + ":section";
+    std::string document = "<" + root + (prefix.empty() ? " xmlns" : " xmlns:" + prefix) + "=\"" + uri +
+                           "\">" + std::string(all.substr(at, end + 1 - at)) + "</" + root + ">";
+    XmlPart alone(document.data(), document.size());
+    while (!sized_ && alone.next()) {
+        if (is(alone, "pgSz", w))
+            page_size(alone);
     }
 }
 
@@ -178,11 +203,11 @@ bool WordReader::page_end()
     return true;
 }
 
-void WordReader::page_size()
+void WordReader::page_size(XmlPart &at)
 {
     std::string width, height;
     sized_ = true;
-    if (!attr(x_, "w", w, &width) || !attr(x_, "h", w, &height))
+    if (!attr(at, "w", w, &width) || !attr(at, "h", w, &height))
         return;
     bool ok_w, ok_h;
     double w_mm = parse_number(width, &ok_w) * 25.4 / 1440.0;
@@ -207,7 +232,7 @@ Walk WordReader::flow_node()
         return paragraph();
     if (is(x_, "pgSz", w)) {
         if (!sized_)
-            page_size();
+            page_size(x_);
         return Walk::Next;
     }
     if (is(x_, "Fallback", mc) || is(x_, "moveFrom", w) || is(x_, "del", w) || is(x_, "instrText", w))
@@ -262,7 +287,7 @@ Walk WordReader::properties()
             b_.space();
             return skip_element(x_);
         } else if (is(x_, "pgSz", w) && !sized_) {
-            page_size();
+            page_size(x_);
         } else if (is(x_, "rPr", w)) {
             return skip_element(x_); // the paragraph mark's own look
         }

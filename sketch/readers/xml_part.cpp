@@ -55,7 +55,7 @@ bool same(const xmlChar *a, const char *b)
 
 } // namespace
 
-XmlPart::XmlPart(const char *data, size_t size)
+XmlPart::XmlPart(const char *data, size_t size) : bytes_(data), byte_count_(size)
 {
     if (!sketch_libxml_load()) {
         failed_ = true;
@@ -174,6 +174,12 @@ const char *XmlPart::name() const
 {
     const xmlChar *name = reader_ != nullptr ? libxml().xmlTextReaderConstLocalName(reader_) : nullptr;
     return name != nullptr ? reinterpret_cast<const char *>(name) : "";
+}
+
+const char *XmlPart::prefix() const
+{
+    const xmlChar *prefix = reader_ != nullptr ? libxml().xmlTextReaderConstPrefix(reader_) : nullptr;
+    return prefix != nullptr ? reinterpret_cast<const char *>(prefix) : "";
 }
 
 const char *XmlPart::ns() const

@@ -46,6 +46,7 @@ class XmlPart
     // The current element's local name and namespace URI ("" when none).
     const char *name() const;
     const char *ns() const;
+    const char *prefix() const; // "" when none
     // Whether the current node starts an element of that local name whose
     // namespace is one of the (up to two) URIs given.
     bool starts(const char *local, const char *ns1, const char *ns2 = nullptr) const;
@@ -65,11 +66,16 @@ class XmlPart
     bool budget_met() const { return budget_met_; }
     // Whether any element was read at all.
     bool started() const { return started_; }
+    // The part's bytes as given, which stay the caller's.
+    const char *bytes() const { return bytes_; }
+    size_t byte_count() const { return byte_count_; }
 
   private:
     bool settle(int status);
     bool take_tail();
     ::_xmlTextReader *reader_ = nullptr;
+    const char *bytes_ = nullptr;
+    size_t byte_count_ = 0;
     NodeType type_ = NodeType::Other;
     int depth_ = 0;
     bool empty_ = false;

@@ -371,6 +371,28 @@ INSTANTIATE_TEST_SUITE_P(Formats, SketchDocuments, ::testing::ValuesIn(documents
                              return name;
                          });
 
+// A page filled before its section's properties: the first section's size
+// still holds, found after the reading stopped.
+TEST_F(SketchReaders, AFirstSectionSizedAfterAFullPageKeepsItsSize)
+{
+    std::string words;
+    for (int i = 0; i < 1000; ++i)
+        words += "word" + std::to_string(i) + " ";
+    SketchPage page;
+    ASSERT_EQ(read("long.docx",
+                   ooxml("word/document.xml",
+                         word("<w:p><w:r><w:t>" + words +
+                              "</w:t></w:r></w:p><w:p><w:pPr><w:sectPr><w:pgSz "
+                              "w:w=\"16838\" w:h=\"11906\" w:orient=\"landscape\"/></w:sectPr></w:pPr></w:p>"
+                              "<w:sectPr><w:pgSz w:w=\"11906\" w:h=\"16838\"/></w:sectPr>"),
+                         {}, {}),
+                   &page),
+              nullptr);
+    EXPECT_TRUE(page.cut);
+    EXPECT_NEAR(page.width_mm, 297.0, 0.1);
+    EXPECT_NEAR(page.height_mm, 210.0, 0.1);
+}
+
 TEST_F(SketchReaders, BoldFromTheStylesAndRuns)
 {
     SketchPage page;
