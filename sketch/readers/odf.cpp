@@ -430,13 +430,9 @@ bool odf_styles(XmlPart &x, SketchPage *page)
 {
     std::map<std::string, std::pair<double, double>> layouts;
     std::string name, value;
-    bool more = x.next();
-    for (; more; more = more && x.next()) {
-        // The named styles and the fonts, most of the part, size no page.
-        while (more && (is(x, "styles", office) || is(x, "font-face-decls", office)))
-            more = x.skip();
-        if (!more)
-            break;
+    // The named styles and the fonts, most of the part, size no page.
+    auto unsized = [&] { return is(x, "styles", office) || is(x, "font-face-decls", office); };
+    while (next_over(x, unsized)) {
         if (is(x, "page-layout", style) || is(x, "page-master", style)) {
             name.clear();
             attr(x, "name", style, &name);

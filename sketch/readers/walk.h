@@ -20,6 +20,17 @@ inline Walk skip_element(XmlPart &x)
     return x.skip() ? Walk::Here : Walk::Stop;
 }
 
+// Steps to the next node, stepping over whole each element that skipped()
+// (asked of the node the reader stands at) says holds nothing of use;
+// false when the reading has ended.
+template <typename Skipped> bool next_over(XmlPart &x, Skipped skipped)
+{
+    bool more = x.next();
+    while (more && skipped())
+        more = x.skip();
+    return more;
+}
+
 // Calls visit on every node inside the element the reader stands at the
 // start of, up to its end (where the reader is left). False when the walk
 // was stopped or the reading ended before the element's end.

@@ -75,14 +75,10 @@ WordStyles *word_styles_read(XmlPart &x)
     WordStyle *style = nullptr;
     int style_depth = -1;
     std::string value;
-    bool more = x.next();
-    for (; more; more = more && x.next()) {
-        // The defaults and the latent styles, most of the part in a recent
-        // document, name no heading.
-        while (more && (is(x, "latentStyles", w) || is(x, "docDefaults", w)))
-            more = x.skip();
-        if (!more)
-            break;
+    // The defaults and the latent styles, most of the part in a recent
+    // document, name no heading.
+    auto unnamed = [&] { return is(x, "latentStyles", w) || is(x, "docDefaults", w); };
+    while (next_over(x, unnamed)) {
         if (x.type() == NodeType::End && x.depth() == style_depth)
             style = nullptr;
         if (x.type() != NodeType::Start)
