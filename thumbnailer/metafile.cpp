@@ -264,28 +264,12 @@ bool afford_arc(wmfAPI *api, wmfDrawArc_t *arc)
     return afford_shape(api, arc->dc, area(api, arc->TL, arc->BR), perimeter);
 }
 
-void guarded_ellipse(wmfAPI *api, wmfDrawArc_t *arc)
+// Any of gd's four: ellipse, arc, pie and chord.
+template <void (*wmfFunctionReference::*draw)(wmfAPI *, wmfDrawArc_t *)>
+void guarded_arc_shape(wmfAPI *api, wmfDrawArc_t *arc)
 {
     if (afford_arc(api, arc))
-        gd.draw_ellipse(api, arc);
-}
-
-void guarded_arc(wmfAPI *api, wmfDrawArc_t *arc)
-{
-    if (afford_arc(api, arc))
-        gd.draw_arc(api, arc);
-}
-
-void guarded_pie(wmfAPI *api, wmfDrawArc_t *arc)
-{
-    if (afford_arc(api, arc))
-        gd.draw_pie(api, arc);
-}
-
-void guarded_chord(wmfAPI *api, wmfDrawArc_t *arc)
-{
-    if (afford_arc(api, arc))
-        gd.draw_chord(api, arc);
+        (gd.*draw)(api, arc);
 }
 
 void guarded_pixel(wmfAPI *api, wmfDrawPixel_t *pixel)
@@ -411,10 +395,10 @@ void guarded_device(wmfAPI *api)
     METAFILE_GUARD(device_begin, guarded_begin)
     METAFILE_GUARD(device_end, guarded_end)
     METAFILE_GUARD(draw_pixel, guarded_pixel)
-    METAFILE_GUARD(draw_pie, guarded_pie)
-    METAFILE_GUARD(draw_chord, guarded_chord)
-    METAFILE_GUARD(draw_arc, guarded_arc)
-    METAFILE_GUARD(draw_ellipse, guarded_ellipse)
+    METAFILE_GUARD(draw_pie, guarded_arc_shape<&wmfFunctionReference::draw_pie>)
+    METAFILE_GUARD(draw_chord, guarded_arc_shape<&wmfFunctionReference::draw_chord>)
+    METAFILE_GUARD(draw_arc, guarded_arc_shape<&wmfFunctionReference::draw_arc>)
+    METAFILE_GUARD(draw_ellipse, guarded_arc_shape<&wmfFunctionReference::draw_ellipse>)
     METAFILE_GUARD(draw_line, guarded_line)
     METAFILE_GUARD(poly_line, guarded_poly_line)
     METAFILE_GUARD(draw_polygon, guarded_polygon)
