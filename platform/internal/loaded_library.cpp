@@ -26,7 +26,10 @@ void LoadedLibrary::unload()
 
 bool LoadedLibrary::open()
 {
-    handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    // Bound lazily: the libraries that are not linked to be bound at once
+    // (libstdc++ behind ICU behind libxml2, fontconfig, expat) then resolve
+    // only the calls made, not their thousands of symbols.
+    handle = dlopen(name, RTLD_LAZY | RTLD_LOCAL);
     if (handle != nullptr)
         return true;
     const char *reason = dlerror();
