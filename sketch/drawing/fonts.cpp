@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace
@@ -124,6 +125,8 @@ SketchFonts::~SketchFonts()
     }
     if (config != nullptr)
         lib.FcConfigDestroy(config);
+    if (packaged != nullptr)
+        lib.FcConfigDestroy(packaged);
 }
 
 // The configuration read when none is named: the system's font folders
@@ -149,30 +152,90 @@ const char short_config_end[] = R"(  <include ignore_missing="yes">/etc/fonts/lo
 </fontconfig>
 )";
 
-bool SketchFonts::load_config(bool other_scripts)
+namespace
+{
+
+// The folder of DejaVu, which the package depends on (fonts-dejavu-core):
+// read on its own, its cache is all that fontconfig needs to read for a
+// page whose every character DejaVu Sans covers, however many fonts the
+// system has.
+const char packaged_config[] = R"(<?xml version="1.0"?>
+<fontconfig>
+  <dir>/usr/share/fonts/truetype/dejavu</dir>
+  <cachedir>/var/cache/fontconfig</cachedir>
+</fontconfig>
+)";
+const char packaged_family[] = "DejaVu Sans";
+
+// A configuration made from text, its fonts read; null when it cannot be.
+FcConfig *config_from(const std::string &text)
 {
     const SketchCalls &lib = sketch_calls();
-    config = lib.FcConfigCreate();
-    if (config == nullptr)
-        return false;
-    // A configuration named in the environment is read whole, as
-    // fontconfig reads it. The message is ours: parsed quietly.
-    bool named = getenv("FONTCONFIG_FILE") != nullptr || getenv("FONTCONFIG_PATH") != nullptr;
-    std::string text = std::string(short_config_start) + (other_scripts ? short_config_other_scripts : "") +
-                       short_config_end;
-    bool parsed = named ? lib.FcConfigParseAndLoad(config, nullptr, FcFalse)
-                        : lib.FcConfigParseAndLoadFromMemory(
-                              config, reinterpret_cast<const FcChar8 *>(text.c_str()), FcFalse);
-    return parsed && lib.FcConfigBuildFonts(config);
+    FcConfig *made = lib.FcConfigCreate();
+    if (made == nullptr)
+        return nullptr;
+    if (lib.FcConfigParseAndLoadFromMemory(made, reinterpret_cast<const FcChar8 *>(text.c_str()), FcFalse) &&
+        lib.FcConfigBuildFonts(made))
+        return made;
+    lib.FcConfigDestroy(made);
+    return nullptr;
 }
 
-const char *SketchFonts::open(bool other_scripts)
+bool named_in_environment()
+{
+    return getenv("FONTCONFIG_FILE") != nullptr || getenv("FONTCONFIG_PATH") != nullptr;
+}
+
+bool is_packaged_font(FcPattern *font)
+{
+    FcChar8 *family = nullptr;
+    return font != nullptr &&
+           sketch_calls().FcPatternGetString(font, FC_FAMILY, 0, &family) == FcResultMatch &&
+           strcmp(reinterpret_cast<const char *>(family), packaged_family) == 0;
+}
+
+} // namespace
+
+bool SketchFonts::load_config()
 {
     const SketchCalls &lib = sketch_calls();
-    if (!load_config(other_scripts))
-        return "cannot be sketched: fontconfig cannot be set up";
-    // The bold font is matched when bold text first asks for it.
-    best[0] = best_font(config, false);
+    if (named_in_environment()) {
+        // A configuration named in the environment is read whole, as
+        // fontconfig reads it. The message is ours: parsed quietly.
+        config = lib.FcConfigCreate();
+        if (config != nullptr &&
+            !(lib.FcConfigParseAndLoad(config, nullptr, FcFalse) && lib.FcConfigBuildFonts(config))) {
+            lib.FcConfigDestroy(config);
+            config = nullptr;
+        }
+    } else {
+        config = config_from(std::string(short_config_start) +
+                             (other_scripts ? short_config_other_scripts : "") + short_config_end);
+    }
+    return config != nullptr;
+}
+
+// The packaged font when the text is Latin and it is there; else the
+// system's best.
+const char *SketchFonts::open(bool text_has_other_scripts)
+{
+    const SketchCalls &lib = sketch_calls();
+    other_scripts = text_has_other_scripts;
+    if (!other_scripts && !named_in_environment()) {
+        packaged = config_from(packaged_config);
+        if (packaged != nullptr) {
+            best[0] = best_font(packaged, false);
+            if (!is_packaged_font(best[0]) && best[0] != nullptr) {
+                lib.FcPatternDestroy(best[0]);
+                best[0] = nullptr;
+            }
+        }
+    }
+    if (best[0] == nullptr) {
+        if (!load_config())
+            return "cannot be sketched: fontconfig cannot be set up";
+        best[0] = best_font(config, false);
+    }
     if (best[0] == nullptr)
         return "cannot be sketched: no font can be found";
     for (bool bold : {false, true}) {
@@ -226,13 +289,16 @@ int SketchFonts::find_font(uint32_t code, bool bold)
 {
     if (best[bold] == nullptr && !match_tried[bold]) {
         match_tried[bold] = true;
-        best[bold] = best_font(config, bold);
+        // In the configuration the regular font came from.
+        best[bold] = best_font(config != nullptr ? config : packaged, bold);
     }
     if (covers(0, bold, code))
         return 0;
     if (sorted[bold] == nullptr && !sort_tried[bold]) {
         sort_tried[bold] = true;
-        sorted[bold] = sorted_fonts(config, bold);
+        // After the packaged font, the system's whole list.
+        if (config != nullptr || load_config())
+            sorted[bold] = sorted_fonts(config, bold);
         unusable[bold].resize(static_cast<size_t>(count(bold)), false);
         file_index[bold].resize(static_cast<size_t>(count(bold)), -2);
     }

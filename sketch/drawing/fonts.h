@@ -1,15 +1,20 @@
-// The fonts of a sketch: fontconfig's best sans-serif font, regular and
-// bold, then its whole list, best first, once a character needs more, and
-// the fonts opened from it as the text needs them. A character is drawn in
-// the first font of the list that covers it; one that no font covers is
-// drawn as a box.
+// The fonts of a sketch: DejaVu Sans, regular and bold, for a page of Latin
+// text, else fontconfig's best sans-serif font; then the system's whole
+// list, best first, once a character needs more; and the fonts opened from
+// it as the text needs them. A character is drawn in the first font of the
+// list that covers it; one that no font covers is drawn as a box.
 //
-// Fontconfig reads the configuration that FONTCONFIG_FILE or FONTCONFIG_PATH
-// names; else only the parts of the system's that choose a sans-serif font:
-// the system's font folders, its order of preference for the generic
-// families (conf.d's 60-latin.conf and 65-nonlatin.conf) and local.conf. It
-// reads the caches in /var/cache/fontconfig; those under the user's home
-// are closed to a confined process, and fontconfig writes none.
+// DejaVu Sans comes from the package's own dependency, fonts-dejavu-core:
+// fontconfig reads its folder's cache alone, so that a page of Latin text
+// costs the same on a system of three fonts as on one of thousands. The
+// system's configuration is read for any other page, or when the folder
+// holds no DejaVu Sans: the one that FONTCONFIG_FILE or FONTCONFIG_PATH
+// names (then also for a Latin page), else only the parts of the system's
+// that choose a sans-serif font: the system's font folders, its order of
+// preference for the generic families (conf.d's 60-latin.conf and
+// 65-nonlatin.conf) and local.conf. It reads the caches in
+// /var/cache/fontconfig; those under the user's home are closed to a
+// confined process, and fontconfig writes none.
 //
 // Each font file is mapped once and shared by FreeType, which draws its
 // glyphs, and HarfBuzz, which shapes with it at every size asked for.
@@ -53,10 +58,10 @@ class SketchFonts
     SketchFonts &operator=(const SketchFonts &) = delete;
     ~SketchFonts();
 
-    // Finds the fonts; null, or why there are none. other_scripts: the text
-    // has characters of scripts other than Latin, for which the system's
-    // preferences are read as well.
-    const char *open(bool other_scripts);
+    // Finds the fonts; null, or why there are none. text_has_other_scripts:
+    // the text has characters of scripts other than Latin, for which the
+    // system's fonts and preferences are read at once.
+    const char *open(bool text_has_other_scripts);
 
     // The font of the list that covers code, or -1 when none does.
     int font_for(uint32_t code, bool bold);
@@ -86,7 +91,11 @@ class SketchFonts
         SketchFace face;
     };
 
+    // The packaged font's folder alone, when the regular font came from
+    // it; the system's configuration, once a font is needed from it.
+    FcConfig *packaged = nullptr;
     FcConfig *config = nullptr;
+    bool other_scripts = false;
     // Font 0 is the best match; fonts from 1 on are the sorted list's,
     // which is made only when a character needs it.
     FcPattern *best[2] = {nullptr, nullptr};
@@ -102,7 +111,7 @@ class SketchFonts
     size_t drawn_bytes = 0;
     SketchBitmap scratch; // once the drawn glyphs have taken their budget
 
-    bool load_config(bool other_scripts);
+    bool load_config();
     int find_font(uint32_t code, bool bold);
     const SketchFace *hand_out(int font, bool bold, int pixels, const SketchFace *face);
 
