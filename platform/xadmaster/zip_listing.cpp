@@ -143,7 +143,42 @@ struct Window {
         }
         return data.data() + (at - start);
     }
+
+    // Reads [at, until) at once, unless the window already holds at's
+    // first bytes; later gets within it read nothing.
+    void cover(int64_t at, int64_t until)
+    {
+        if (holds(at, LocalHeader::size) || until <= at || until > end)
+            return;
+        if (read_exactly(fd, data, static_cast<size_t>(until - at), at))
+            start = at;
+        else
+            start = -1;
+    }
 };
+
+// Where one read of the local headers from records[first] on should end:
+// it takes the headers that follow while the members between them are
+// small, so that a zip of many small members is read a few times, and one
+// of a few large members once for each header rather than whole.
+int64_t headers_reach(const LargeVector<Record> &records, size_t first, int64_t directory)
+{
+    const int64_t small_member = 16 * 1024, most = 256 * 1024;
+    const int64_t slack = 256; // for the header's extra field, most often short
+    auto header_end = [&](const Record &r) {
+        return static_cast<int64_t>(r.local_offset) + static_cast<int64_t>(LocalHeader::size) +
+               r.name_length + slack;
+    };
+    int64_t from = records[first].local_offset;
+    int64_t reach = header_end(records[first]);
+    for (size_t next = first + 1; next < records.size(); ++next) {
+        const Record &before = records[next - 1];
+        if (before.compressed > small_member || header_end(records[next]) - from > most)
+            break;
+        reach = header_end(records[next]);
+    }
+    return std::min(reach, directory);
+}
 
 // The records of the directory of length bytes at start, read through a
 // window (never the whole directory at once), in the order of their local
@@ -225,10 +260,12 @@ bool list_plain_zip(int fd, int64_t size, Listing &listing, LONG &code)
         !zip_directory_place(fd, size, start, length) || !plain_records(fd, start, length, names, records))
         return false;
     Window window{fd, start, -1, std::string()};
-    for (size_t i = 0; i < records.size(); ++i)
+    for (size_t i = 0; i < records.size(); ++i) {
+        window.cover(records[i].local_offset, headers_reach(records, i, start));
         if (!plain_local(window, names, records[i],
                          i + 1 < records.size() ? static_cast<int64_t>(records[i + 1].local_offset) : start))
             return false;
+    }
     Listing made;
     made.zip = true;
     made.directory_start = start;

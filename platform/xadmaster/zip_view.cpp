@@ -102,24 +102,47 @@ bool directory_from_end(const std::string &tail, size_t at, int64_t tail_start, 
     return true;
 }
 
+// What the end record in the file's last bytes said.
+enum class TailSays { Directory, Damaged, Undecided };
+
+// The directory named by the end record in the file's last tail_length
+// bytes, searched from the end. Undecided when no end record there closes
+// the file, or when one lies too near the bytes' start to show the zip64
+// records that may come before it.
+TailSays directory_in_tail(int fd, int64_t size, size_t tail_length, Directory &found)
+{
+    std::string tail;
+    int64_t tail_start = size - static_cast<int64_t>(tail_length);
+    if (!read_exactly(fd, tail, tail_length, tail_start))
+        return TailSays::Damaged;
+    for (size_t at = tail_length - EndRecord::size + 1; at-- > 0;) {
+        Fields f{tail, at};
+        if (!f.signature("PK\5\6") || at + EndRecord::size + decode_end(f).comment_length != tail_length)
+            continue;
+        if (tail_start != 0 && at < Zip64Locator::size + Zip64EndRecord::size)
+            return TailSays::Undecided;
+        return directory_from_end(tail, at, tail_start, found) ? TailSays::Directory : TailSays::Damaged;
+    }
+    return TailSays::Undecided;
+}
+
 // The zip's central directory, when its end record closes the file and the
-// directory ends right before that record (or before its zip64 form).
+// directory ends right before that record (or before its zip64 form). The
+// last 4 KiB are read first: only a zip with a long comment needs all the
+// 64 KiB that a comment may take.
 bool find_directory(int fd, int64_t size, Directory &found)
 {
     if (size < int64_t(EndRecord::size) || size >= 0xFFFFFFFFll)
         return false;
     const size_t longest = EndRecord::size + 0xFFFF + Zip64Locator::size + Zip64EndRecord::size;
-    size_t tail_length = static_cast<size_t>(size < int64_t(longest) ? size : int64_t(longest));
-    std::string tail;
-    int64_t tail_start = size - static_cast<int64_t>(tail_length);
-    if (!read_exactly(fd, tail, tail_length, tail_start))
-        return false;
-    for (size_t at = tail_length - EndRecord::size + 1; at-- > 0;) {
-        Fields f{tail, at};
-        if (f.signature("PK\5\6") && at + EndRecord::size + decode_end(f).comment_length == tail_length)
-            return directory_from_end(tail, at, tail_start, found);
-    }
-    return false;
+    const size_t first = 4096;
+    TailSays said = TailSays::Undecided;
+    if (size > int64_t(first))
+        said = directory_in_tail(fd, size, first, found);
+    if (said == TailSays::Undecided)
+        said = directory_in_tail(fd, size, static_cast<size_t>(std::min<int64_t>(size, int64_t(longest))),
+                                 found);
+    return said == TailSays::Directory;
 }
 
 // One central record named as wanted.

@@ -21,6 +21,18 @@ namespace
 
 bool expect_same_members(const std::string &path);
 
+// The zip at path given a comment of length bytes after its end record.
+void add_comment(const std::string &path, size_t length)
+{
+    std::string zip = testing_support::read_file(path);
+    ASSERT_GE(zip.size(), 22u);
+    ASSERT_EQ(zip.compare(zip.size() - 22, 4, "PK\5\6"), 0);
+    zip[zip.size() - 2] = static_cast<char>(length & 0xFF);
+    zip[zip.size() - 1] = static_cast<char>(length >> 8);
+    zip += std::string(length, 'c');
+    testing_support::write_file(path, zip);
+}
+
 class ZipListing : public PlatformTest
 {
   protected:
@@ -89,10 +101,15 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
         std::snprintf(name, sizeof name, "parts/%06d.xml", i);
         large.push_back(regular(name, std::to_string(i)));
     }
+    // Small members with large ones between them, whose headers are read
+    // apart rather than with the data between.
+    std::vector<Member> spread = {regular("a", "a"), regular("big", noise(300000)), regular("b", "b"),
+                                  regular("c", noise(20000)), regular("d", "d")};
     const struct {
         const char *name;
         std::vector<Member> members;
         bool utf8, streamed, plain;
+        size_t comment = 0;
     } cases[] = {
         {"folders.zip", {directory("a/"), regular("a/b", "b"), symlink_to("a/l", "b")}, false, false, false},
         {"plain.zip",
@@ -110,6 +127,10 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
         {"secret.zip", {secret, regular("a", "a")}, false, false, false},
         {"many.zip", many, false, false, true},
         {"large.zip", large, false, false, true},
+        {"spread.zip", spread, false, false, true},
+        // The end record past the last 4 KiB, and at their very start.
+        {"commented.zip", {regular("a", "a")}, false, false, true, 40000},
+        {"near.zip", spread, false, false, true, 4096 - 22 - 10},
     };
     for (const auto &c : cases) {
         std::string path = dir.file(c.name);
@@ -117,6 +138,8 @@ TEST_F(ZipListing, ZipsOfEveryShapeAreListedAsLibarchiveListsThem)
             testing_support::write_archive_utf8(path, "zip", c.members);
         else
             testing_support::write_archive(path, "zip", c.members, c.streamed);
+        if (c.comment != 0)
+            add_comment(path, c.comment);
         bool taken;
         expect_same_listing(path, taken);
         EXPECT_EQ(taken, c.plain) << c.name;
