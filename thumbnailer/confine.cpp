@@ -2,17 +2,18 @@
 #include "thumbnailer/confine.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <linux/landlock.h>
-#include <sched.h>
-#include <seccomp.h>
+#include <linux/seccomp.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+
+#include "confine_filter.inc"
 
 namespace
 {
@@ -138,96 +139,16 @@ const char *confine_files(const char *input, const char *folder)
     return restricted ? nullptr : "its file rules cannot be applied";
 }
 
-// The calls refused with EPERM, whatever their arguments.
-const int refused_calls[] = {
-    SCMP_SYS(execve),
-    SCMP_SYS(execveat),
-    SCMP_SYS(fork),
-    SCMP_SYS(vfork),
-    SCMP_SYS(socket),
-    SCMP_SYS(socketpair),
-    SCMP_SYS(connect),
-    SCMP_SYS(bind),
-    SCMP_SYS(listen),
-    SCMP_SYS(accept),
-    SCMP_SYS(accept4),
-    SCMP_SYS(creat),
-    SCMP_SYS(link),
-    SCMP_SYS(linkat),
-    SCMP_SYS(symlink),
-    SCMP_SYS(symlinkat),
-    SCMP_SYS(mknod),
-    SCMP_SYS(mknodat),
-    SCMP_SYS(mount),
-    SCMP_SYS(umount2),
-    SCMP_SYS(chroot),
-    SCMP_SYS(pivot_root),
-    SCMP_SYS(unshare),
-    SCMP_SYS(setns),
-    SCMP_SYS(bpf),
-    SCMP_SYS(perf_event_open),
-    SCMP_SYS(keyctl),
-    SCMP_SYS(add_key),
-    SCMP_SYS(request_key),
-    SCMP_SYS(io_uring_setup),
-    SCMP_SYS(userfaultfd),
-    SCMP_SYS(init_module),
-    SCMP_SYS(finit_module),
-    SCMP_SYS(kexec_load),
-    SCMP_SYS(process_vm_writev),
-#if !defined(__SANITIZE_ADDRESS__)
-    // The leak checker stops the process's threads through a traced clone
-    // of its own when the process ends; sanitized builds leave it those two.
-    SCMP_SYS(ptrace),
-    SCMP_SYS(process_vm_readv),
-#endif
-};
-
-bool refuse_writing_opens(scmp_filter_ctx filter)
-{
-    const scmp_datum_t flags[] = {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC};
-    for (scmp_datum_t flag : flags) {
-        if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(open), 1,
-                             SCMP_A1(SCMP_CMP_MASKED_EQ, flag, flag)) != 0 ||
-            seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(openat), 1,
-                             SCMP_A2(SCMP_CMP_MASKED_EQ, flag, flag)) != 0)
-            return false;
-    }
-    // openat2 and clone3 pass their flags in memory, out of a filter's
-    // sight: ENOSYS makes the C library take openat and clone instead.
-    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(openat2), 0) == 0 &&
-           seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
-}
-
-bool refuse_processes(scmp_filter_ctx filter)
-{
-#if defined(__SANITIZE_ADDRESS__)
-    (void)filter;
-    return true;
-#else
-    // A thread shares the process; anything else would be a new process.
-    return seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                            SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)) == 0;
-#endif
-}
-
 const char *confine_calls()
 {
-    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
-    if (filter == nullptr)
-        return "its system call filter cannot be made";
+    // Built with libseccomp when the program was (confine_filter.cpp):
+    // compiling the rules at every start took more time than the rest of
+    // confining.
+    struct sock_fprog program = {static_cast<unsigned short>(sizeof call_filter / sizeof call_filter[0]),
+                                 const_cast<struct sock_filter *>(call_filter)};
     // Every thread of the process, should the start-up have made one.
-    bool made = seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1) == 0;
-    // Rules sorted into a tree rather than a list: the kernel, which tries
-    // the filter on every call number when it is loaded, then takes a third
-    // less time over it.
-    made = made && seccomp_attr_set(filter, SCMP_FLTATR_CTL_OPTIMIZE, 2) == 0;
-    for (int call : refused_calls)
-        made = made && seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 0) == 0;
-    made = made && refuse_writing_opens(filter) && refuse_processes(filter);
-    bool loaded = made && seccomp_load(filter) == 0;
-    seccomp_release(filter);
-    return loaded ? nullptr : "its system call filter cannot be applied";
+    long done = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program);
+    return done == 0 ? nullptr : "its system call filter cannot be applied";
 }
 
 } // namespace
