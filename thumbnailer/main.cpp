@@ -274,6 +274,9 @@ void *encode_png(const unsigned char *rgba, uint32_t width, uint32_t height, siz
     // trying every filter at level 3, for files at most a fifth larger.
     spng_set_option(context, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_NONE);
     spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, 1);
+    // A small hash for zlib: its default one took longer to set up than
+    // compressing a thumbnail, and files come out within 2% of its size.
+    spng_set_option(context, SPNG_IMG_MEM_LEVEL, 4);
     struct spng_ihdr header = {width, height, 8, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 0, 0, 0};
     void *png = nullptr;
     int error = spng_set_ihdr(context, &header);
