@@ -22,7 +22,8 @@ void check_page(const SketchPage &page)
         text += block.text.size();
     for (const SketchCell &cell : page.cells) {
         text += cell.text.size();
-        if (cell.row >= platform::limits::sketch_sheet_rows || cell.column >= platform::limits::sketch_sheet_columns)
+        if (cell.row >= platform::limits::sketch_sheet_rows ||
+            cell.column >= platform::limits::sketch_sheet_columns)
             __builtin_trap();
     }
     if (text > platform::limits::sketch_text_bytes || page.blocks.size() > platform::limits::sketch_blocks)
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         odf_content(xml, builder, &page, "");
         break;
     case 1:
-        odf_styles(xml, &page);
+        odf_page_size(part, &page);
         break;
     case 2:
         odf_encrypts_content(xml);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "platform/limits.h"
@@ -456,6 +457,48 @@ bool odf_styles(XmlPart &x, SketchPage *page)
     return false;
 }
 
+namespace
+{
+
+// styles.xml from its automatic styles on, where the page layouts and the
+// master pages are, under a copy of its root's start tag, which declares
+// the namespaces: the named styles and fonts before them, most of the
+// part, are then not parsed at all. "" when the part is not so laid out.
+std::string page_styles_of(std::string_view all)
+{
+    size_t root = all.find('<');
+    while (root != std::string_view::npos && root + 1 < all.size() &&
+           (all[root + 1] == '?' || all[root + 1] == '!'))
+        root = all.find('<', root + 1);
+    if (root == std::string_view::npos || root + 1 >= all.size())
+        return "";
+    size_t name_end = all.find_first_of(" \t\r\n/>", root);
+    size_t root_end = tag_end(all, root);
+    if (name_end == std::string_view::npos || root_end == std::string_view::npos || all[root_end - 1] == '/')
+        return "";
+    std::string_view name = all.substr(root + 1, name_end - root - 1);
+    size_t colon = name.find(':');
+    std::string prefix = colon == std::string_view::npos ? "" : std::string(name.substr(0, colon + 1));
+    size_t automatic = find_start_tag(all, prefix + "automatic-styles", root_end);
+    if (automatic == std::string_view::npos)
+        return "";
+    return std::string(all.substr(root, root_end + 1 - root)) + std::string(all.substr(automatic));
+}
+
+bool page_sized_from(const std::string &styles, SketchPage *page)
+{
+    XmlPart xml(styles.data(), styles.size());
+    return odf_styles(xml, page);
+}
+
+} // namespace
+
+bool odf_page_size(const std::string &styles, SketchPage *page)
+{
+    std::string page_styles = page_styles_of(styles);
+    return (!page_styles.empty() && page_sized_from(page_styles, page)) || page_sized_from(styles, page);
+}
+
 bool odf_encrypts_content(XmlPart &x)
 {
     std::string path;
@@ -491,10 +534,8 @@ const char *read_odf(const char *path, const Part &content, SketchPage *page)
     }
     Part styles = take_part(path, "styles.xml");
     bool sized = false;
-    if (styles.present()) {
-        XmlPart xml(styles.data.data(), styles.data.size());
-        sized = odf_styles(xml, page);
-    }
+    if (styles.present())
+        sized = odf_page_size(styles.data, page);
     if (!sized && page->kind == SKETCH_SLIDE) {
         page->width_mm = 280.0; // the office suite's own slide
         page->height_mm = 210.0;

@@ -69,6 +69,9 @@ const char *read_ooxml(const char *path, SketchPage *page);
 void odf_content(XmlPart &xml, PageBuilder &builder, SketchPage *page, const std::string &mimetype);
 // The first master page's size into *page; false when it names none.
 bool odf_styles(XmlPart &xml, SketchPage *page);
+// The same of a styles.xml, read from its automatic styles on where it is
+// laid out as written, else whole.
+bool odf_page_size(const std::string &styles, SketchPage *page);
 bool odf_encrypts_content(XmlPart &manifest);
 
 // The word processing document's styles: which are headings, which bold.

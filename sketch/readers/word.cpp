@@ -173,12 +173,9 @@ void WordReader::later_page_size(const std::string &prefix, const std::string &u
         return;
     std::string qualified = prefix.empty() ? "pgSz" : prefix + ":pgSz";
     std::string_view all(x_.bytes(), x_.byte_count());
-    size_t at = all.find("<" + qualified);
-    while (at != std::string_view::npos && at + qualified.size() + 1 < all.size() &&
-           !strchr(" \t\r\n/", all[at + qualified.size() + 1]))
-        at = all.find("<" + qualified, at + 1);
-    size_t end = at == std::string_view::npos ? at : all.find('>', at);
-    if (end == std::string_view::npos || end - at > 1024 || all[end - 1] != '/')
+    size_t at = find_start_tag(all, qualified);
+    size_t end = at == std::string_view::npos ? at : tag_end(all, at, 1024);
+    if (end == std::string_view::npos || all[end - 1] != '/')
         return; // none, or not the empty element it always is
     std::string root = prefix.empty() ? "section" : prefix + ":section";
     std::string document = "<" + root + (prefix.empty() ? " xmlns" : " xmlns:" + prefix) + "=\"" + uri +

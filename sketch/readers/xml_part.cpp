@@ -231,4 +231,31 @@ bool XmlPart::attribute(const char *local, const char *ns1, const char *ns2, std
     return found;
 }
 
+size_t find_start_tag(std::string_view bytes, const std::string &qualified, size_t from)
+{
+    std::string opening = "<" + qualified;
+    for (size_t at = bytes.find(opening, from); at != std::string_view::npos;
+         at = bytes.find(opening, at + 1)) {
+        size_t after = at + opening.size();
+        if (after < bytes.size() && strchr(" \t\r\n/>", bytes[after]) != nullptr && bytes[after] != '\0')
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+size_t tag_end(std::string_view bytes, size_t at, size_t limit)
+{
+    char quote = 0;
+    for (size_t i = at; i < bytes.size() && i - at < limit; ++i) {
+        if (quote != 0) {
+            quote = bytes[i] == quote ? 0 : quote;
+        } else if (bytes[i] == '"' || bytes[i] == '\'') {
+            quote = bytes[i];
+        } else if (bytes[i] == '>') {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
 } // namespace sketch_readers

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct _xmlTextReader;
 
@@ -86,6 +87,17 @@ class XmlPart
     uint64_t nodes_ = 0;
     std::string tail_; // the text the part ended inside, once read
 };
+
+// Looking in a part's bytes before, or instead of, parsing them: for an
+// element that a reader would otherwise reach only by parsing much that it
+// does not need. What is found there is then parsed as XML on its own.
+
+// Where the first start tag of the element named qualified (with its
+// prefix, as the part writes it) begins at or after from; npos when none.
+size_t find_start_tag(std::string_view bytes, const std::string &qualified, size_t from = 0);
+// Where the tag that begins at at ends (its '>'), quoted values stepped
+// over; npos when it does not end within limit bytes.
+size_t tag_end(std::string_view bytes, size_t at, size_t limit = 64 * 1024);
 
 } // namespace sketch_readers
 

@@ -393,6 +393,45 @@ TEST_F(SketchReaders, AFirstSectionSizedAfterAFullPageKeepsItsSize)
     EXPECT_NEAR(page.height_mm, 210.0, 0.1);
 }
 
+// The page size is read from styles.xml's automatic styles on, found in
+// its bytes; a part laid out otherwise still gives it.
+TEST_F(SketchReaders, APageSizeIsFoundInStylesLaidOutAnyWay)
+{
+    const std::string page = "<o:automatic-styles><s:page-layout s:name=\"L\"><s:page-layout-properties"
+                             " fo:page-width=\"297mm\" fo:page-height=\"210mm\"/></s:page-layout>"
+                             "</o:automatic-styles><o:master-styles><s:master-page s:name=\"M\""
+                             " s:page-layout-name=\"L\"/></o:master-styles>";
+    const std::string names = " xmlns:o=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+                              " xmlns:s=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+                              " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\"";
+    const struct {
+        const char *name;
+        std::string styles;
+    } cases[] = {
+        {"other prefixes", "<o:document-styles" + names + ">" + page + "</o:document-styles>"},
+        {"a '>' in the root's values",
+         "<?xml version=\"1.0\"?><!-- x --><o:document-styles o:version=\"a>b\"" + names + ">" + page +
+             "</o:document-styles>"},
+        {"the name in a comment before", "<o:document-styles" + names +
+                                             "><o:styles><!-- <o:automatic-styles> --></o:styles>" + page +
+                                             "</o:document-styles>"},
+        {"namespaces declared below the root",
+         "<o:document-styles xmlns:o=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\"><o:x" + names +
+             ">" + page + "</o:x></o:document-styles>"},
+    };
+    for (const auto &c : cases) {
+        SketchPage sketch;
+        ASSERT_EQ(read("styled.odt",
+                       odf("application/vnd.oasis.opendocument.text",
+                           content(body("text", "<text:p>words</text:p>")), c.styles),
+                       &sketch),
+                  nullptr)
+            << c.name;
+        EXPECT_NEAR(sketch.width_mm, 297.0, 0.1) << c.name;
+        EXPECT_NEAR(sketch.height_mm, 210.0, 0.1) << c.name;
+    }
+}
+
 TEST_F(SketchReaders, BoldFromTheStylesAndRuns)
 {
     SketchPage page;
