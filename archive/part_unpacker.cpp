@@ -59,11 +59,14 @@ void *unpack_part(struct xadArchiveInfo *ai, const struct xadFileInfo *fi, uint3
                   XadPartOutcome *outcome, const char **problem)
 {
     ULONG room = fi->xfi_Size < limit ? fi->xfi_Size : limit;
-    char *block = static_cast<char *>(AllocVec(room + 1, MEMF_CLEAR));
+    // Not cleared: a part given is written whole, and cleared first, its
+    // pages would be touched twice.
+    char *block = static_cast<char *>(AllocVec(room + 1, MEMF_ANY));
     if (block == nullptr) {
         *problem = "there is not enough memory";
         return nullptr;
     }
+    block[room] = '\0';
     if (room == 0) {
         *outcome = XAD_PART_WHOLE;
         return block;

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Times whole commands run in turn, one run of each per round, so that the
 machine's drift (other work, frequency, caches) falls on all of them alike;
-hyperfine runs each command's runs together instead. Prints each command's
-median and quartiles of wall time and its median's ratio to the first's.
+hyperfine runs each command's runs together instead. Every other round runs
+them in the reverse order. Prints each command's median and quartiles of
+wall time, its median's ratio to the first's, and the median of its ratios
+to the first within each round: the figure that a slow spell of the machine,
+which lengthens a round's runs alike, moves least.
 
 usage: bench/alternate.py [-r ROUNDS] [-w WARMUP] -- 'command 1' 'command 2' ...
 Each command is split on spaces (no shell) and its output discarded."""
@@ -37,14 +40,19 @@ def main():
     commands = [command.split() for command in options.commands]
     times = [[] for _ in commands]
     for round_number in range(options.warmup + options.rounds):
-        for index, argv in enumerate(commands):
+        order = list(enumerate(commands))
+        if round_number % 2:
+            order.reverse()
+        for index, argv in order:
             elapsed = run_once(argv)
             if round_number >= options.warmup:
                 times[index].append(elapsed)
     first = statistics.median(times[0])
     for command, measured in zip(options.commands, times):
         q1, median, q3 = statistics.quantiles(measured, n=4)
-        print(f"{median:7.2f} ms median ({q1:.2f}..{q3:.2f}), {median / first:5.2f}x  {command}")
+        paired = statistics.median(a / b for a, b in zip(measured, times[0]))
+        print(f"{median:7.2f} ms median ({q1:.2f}..{q3:.2f}), {median / first:5.2f}x,"
+              f" {paired:5.2f}x by rounds  {command}")
 
 
 if __name__ == "__main__":

@@ -485,7 +485,7 @@ std::string page_styles_of(std::string_view all)
     return std::string(all.substr(root, root_end + 1 - root)) + std::string(all.substr(automatic));
 }
 
-bool page_sized_from(const std::string &styles, SketchPage *page)
+bool page_sized_from(std::string_view styles, SketchPage *page)
 {
     XmlPart xml(styles.data(), styles.size());
     return odf_styles(xml, page);
@@ -493,7 +493,7 @@ bool page_sized_from(const std::string &styles, SketchPage *page)
 
 } // namespace
 
-bool odf_page_size(const std::string &styles, SketchPage *page)
+bool odf_page_size(std::string_view styles, SketchPage *page)
 {
     std::string page_styles = page_styles_of(styles);
     return (!page_styles.empty() && page_sized_from(page_styles, page)) || page_sized_from(styles, page);
@@ -519,15 +519,15 @@ const char *read_odf(const char *path, const Part &content, SketchPage *page)
     PageBuilder builder(page);
     bool unreadable;
     {
-        XmlPart xml(content.data.data(), content.data.size());
-        odf_content(xml, builder, page, mimetype.data);
+        XmlPart xml(content.bytes(), content.size());
+        odf_content(xml, builder, page, std::string(mimetype.text()));
         if (content.outcome == Part::Cut || xml.budget_met())
             page->cut = true;
         unreadable = xml.failed() && !xml.started();
     }
     if (!builder.finish()) {
         Part list = take_part(path, "META-INF/manifest.xml");
-        XmlPart xml(list.data.data(), list.data.size());
+        XmlPart xml(list.bytes(), list.size());
         if (list.present() && odf_encrypts_content(xml))
             return "is encrypted (the document is protected by a password)";
         return unreadable ? "is damaged: its content.xml cannot be read as XML" : "holds no text to sketch";
@@ -535,7 +535,7 @@ const char *read_odf(const char *path, const Part &content, SketchPage *page)
     Part styles = take_part(path, "styles.xml");
     bool sized = false;
     if (styles.present())
-        sized = odf_page_size(styles.data, page);
+        sized = odf_page_size(styles.text(), page);
     if (!sized && page->kind == SKETCH_SLIDE) {
         page->width_mm = 280.0; // the office suite's own slide
         page->height_mm = 210.0;

@@ -34,7 +34,7 @@ void read_word(const char *path, const std::string &main, XmlPart &xml, PageBuil
     std::string styles_name = related_part(path, main, "", "/styles");
     Part part = styles_name.empty() ? Part() : take_part(path, styles_name);
     if (part.present()) {
-        XmlPart styles_xml(part.data.data(), part.data.size());
+        XmlPart styles_xml(part.bytes(), part.size());
         styles = word_styles_read(styles_xml);
     }
     word_document(xml, styles, builder, page);
@@ -60,12 +60,12 @@ void read_workbook(const char *path, const std::string &main, XmlPart &xml, Page
     Part sheet_part = sheet_name.empty() ? Part() : take_part(path, sheet_name);
     if (!sheet_part.present())
         return;
-    XmlPart sheet_xml(sheet_part.data.data(), sheet_part.data.size());
+    XmlPart sheet_xml(sheet_part.bytes(), sheet_part.size());
     SheetCells *cells = sheet_read(sheet_xml);
     std::string strings_name = related_part(path, main, "", "/sharedStrings");
     Part strings = strings_name.empty() ? Part() : take_part(path, strings_name);
     if (strings.present()) {
-        XmlPart strings_xml(strings.data.data(), strings.data.size());
+        XmlPart strings_xml(strings.bytes(), strings.size());
         sheet_strings(strings_xml, cells);
     }
     sheet_put(cells, builder);
@@ -99,7 +99,7 @@ void read_presentation(const char *path, const std::string &main, XmlPart &xml, 
     Part slide = slide_name.empty() ? Part() : take_part(path, slide_name);
     if (!slide.present())
         return;
-    XmlPart slide_xml(slide.data.data(), slide.data.size());
+    XmlPart slide_xml(slide.bytes(), slide.size());
     slide_read(slide_xml, builder);
 }
 
@@ -114,7 +114,7 @@ const char *read_ooxml(const char *path, SketchPage *page)
     if (!part.present())
         return part_problem(part, main);
     PageBuilder builder(page);
-    XmlPart xml(part.data.data(), part.data.size());
+    XmlPart xml(part.bytes(), part.size());
     if (!to_root(xml))
         return xml.failed() ? "is damaged: its main part is not XML" : "holds no text to sketch";
     if (is(xml, "document", w))

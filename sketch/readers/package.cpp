@@ -38,10 +38,8 @@ Part take(const char *path, const std::string &name, uint32_t limit)
         part.outcome = Part::Failed;
         break;
     }
-    if (block != nullptr) {
-        part.data.assign(block, size);
-        FreeVec(block);
-    }
+    if (block != nullptr)
+        part.hold(block, size);
     return part;
 }
 
@@ -70,6 +68,32 @@ bool percent_decode(const std::string &text, std::string *out)
 
 } // namespace
 
+Part &Part::operator=(Part &&other) noexcept
+{
+    if (this != &other) {
+        clear();
+        outcome = other.outcome;
+        problem = other.problem;
+        block_ = std::exchange(other.block_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+void Part::hold(char *block, size_t size)
+{
+    clear();
+    block_ = block;
+    size_ = size;
+}
+
+void Part::clear()
+{
+    FreeVec(block_);
+    block_ = nullptr;
+    size_ = 0;
+}
+
 Part take_part(const char *path, const std::string &name)
 {
     return take(path, name, platform::limits::sketch_part_bytes);
@@ -80,7 +104,7 @@ Part take_small_part(const char *path, const std::string &name, uint32_t limit)
     Part part = take(path, name, limit);
     if (part.outcome == Part::Cut) {
         part.outcome = Part::Failed;
-        part.data.clear();
+        part.clear();
         part.problem = "a part of it is larger than any such part can be";
     }
     return part;
@@ -136,7 +160,7 @@ std::string related_part(const char *path, const std::string &source, const std:
     Part rels = take_part(path, relationships_of(source));
     if (!rels.present())
         return "";
-    XmlPart xml(rels.data.data(), rels.data.size());
+    XmlPart xml(rels.bytes(), rels.size());
     std::string value, target, mode;
     size_t suffix = type_suffix != nullptr ? strlen(type_suffix) : 0;
     while (xml.next()) {

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "sketch/page.h"
 #include "sketch/readers/page_builder.h"
@@ -27,12 +29,33 @@ namespace sketch_readers
 
 // --- Parts (package.cpp) ---
 
-// One part of the document taken out of it: at most sketch_part_bytes.
-struct Part {
+// One part of the document taken out of it: at most sketch_part_bytes,
+// held in the block the archive routines unpacked it into.
+class Part
+{
+  public:
     enum Outcome { Whole, Cut, Missing, Failed } outcome = Missing;
-    std::string data;
     const char *problem = nullptr; // why, when Failed
+
+    Part() = default;
+    Part(Part &&other) noexcept { *this = std::move(other); }
+    Part &operator=(Part &&other) noexcept;
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+    ~Part() { clear(); }
+
     bool present() const { return outcome == Whole || outcome == Cut; }
+    // Its bytes, zero-terminated; "" when it has none.
+    const char *bytes() const { return block_ != nullptr ? block_ : ""; }
+    size_t size() const { return size_; }
+    std::string_view text() const { return {bytes(), size_}; }
+    // Holds block (from AllocVec), of size bytes.
+    void hold(char *block, size_t size);
+    void clear();
+
+  private:
+    char *block_ = nullptr;
+    size_t size_ = 0;
 };
 Part take_part(const char *path, const std::string &name);
 // A part no larger than limit bytes: one larger is not read (Failed).
@@ -71,7 +94,7 @@ void odf_content(XmlPart &xml, PageBuilder &builder, SketchPage *page, const std
 bool odf_styles(XmlPart &xml, SketchPage *page);
 // The same of a styles.xml, read from its automatic styles on where it is
 // laid out as written, else whole.
-bool odf_page_size(const std::string &styles, SketchPage *page);
+bool odf_page_size(std::string_view styles, SketchPage *page);
 bool odf_encrypts_content(XmlPart &manifest);
 
 // The word processing document's styles: which are headings, which bold.
