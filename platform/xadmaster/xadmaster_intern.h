@@ -195,6 +195,15 @@ bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const 
 bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
                           char *memory, size_t room);
 
+// Whether libarchive, stepping over a stored member whose sizes follow its
+// data, ends it where its central record does: bytes holds from at on the
+// data (size bytes) and then at least what its data descriptor takes. It ends
+// the member at the first descriptor whose sizes and CRC-32 fit the bytes
+// before it; that must be the one right after the data, stating the
+// record's CRC-32 crc and size. A member it ends elsewhere throws its
+// reading of the rest of the archive out of step.
+bool stored_member_ends_as_recorded(const std::string &bytes, size_t at, uint64_t size, uint32_t crc);
+
 // The number of records and the length of the zip's central directory, when
 // its end records can be found; false otherwise.
 bool zip_directory_extent(int fd, int64_t size, uint64_t &records, uint64_t &length);

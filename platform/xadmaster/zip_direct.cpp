@@ -51,28 +51,34 @@ bool descriptor_agrees(int fd, const Stored &m, uint32_t flags)
     return f.le(0, 4) == m.crc && f.le(4, 4) == m.compressed && f.le(8, 4) == m.size;
 }
 
+// Where, in data[0, size), the first data descriptor lies whose sizes and
+// CRC-32 fit the bytes before it; size when none does.
+uint64_t first_fitting_descriptor(const char *data, uint64_t size)
+{
+    auto le32 = [](const char *p) {
+        const unsigned char *b = reinterpret_cast<const unsigned char *>(p);
+        return uint64_t(b[0]) | uint64_t(b[1]) << 8 | uint64_t(b[2]) << 16 | uint64_t(b[3]) << 24;
+    };
+    const char *end = data + size;
+    for (const char *at = data; end - at >= 16; ++at) {
+        at = static_cast<const char *>(memmem(at, static_cast<size_t>(end - at), "PK\7\10", 4));
+        if (at == nullptr || end - at < 16)
+            break;
+        uint64_t before = static_cast<uint64_t>(at - data);
+        if (le32(at + 8) == before &&
+            le32(at + 4) == crc32(0, reinterpret_cast<const Bytef *>(data), static_cast<uInt>(before)))
+            return before;
+    }
+    return size;
+}
+
 // Whether a stored member whose sizes follow its data holds, before its
 // end, a data descriptor that fits the bytes before it: libarchive ends the
 // member at the first such descriptor.
 bool early_descriptor(const Stored &m, uint32_t flags, const char *memory)
 {
-    if (m.method != method_stored || (flags & ZIP_LENGTH_AT_END) == 0)
-        return false;
-    auto le32 = [](const char *p) {
-        const unsigned char *b = reinterpret_cast<const unsigned char *>(p);
-        return uint64_t(b[0]) | uint64_t(b[1]) << 8 | uint64_t(b[2]) << 16 | uint64_t(b[3]) << 24;
-    };
-    const char *end = memory + m.size;
-    for (const char *at = memory; end - at >= 16; ++at) {
-        at = static_cast<const char *>(memmem(at, static_cast<size_t>(end - at), "PK\7\10", 4));
-        if (at == nullptr || end - at < 16)
-            break;
-        uint64_t before = static_cast<uint64_t>(at - memory);
-        if (le32(at + 8) == before &&
-            le32(at + 4) == crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(before)))
-            return true;
-    }
-    return false;
+    return m.method == method_stored && (flags & ZIP_LENGTH_AT_END) != 0 &&
+           first_fitting_descriptor(memory, m.size) < m.size;
 }
 
 // The member whose central record lies at central, named name and sized
@@ -145,13 +151,30 @@ bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, cons
     Stored m = {};
     uint32_t flags = 0;
     if (listed > room || listed > limits::archive_extract_unpacked || listed > UINT32_MAX ||
-        !locate(fd, directory_start, central, name, listed, m, flags) || !unpack(fd, m, memory) ||
-        early_descriptor(m, flags, memory))
+        !locate(fd, directory_start, central, name, listed, m, flags))
         return false;
-    if (crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(m.size)) != m.crc)
+    if (!unpack(fd, m, memory) || early_descriptor(m, flags, memory) ||
+        crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(m.size)) != m.crc) {
+        // Nothing of a member that did not come out whole is left behind:
+        // what libarchive then gives is all the caller sees.
+        std::memset(memory, 0, static_cast<size_t>(m.size));
         return false;
+    }
     ++direct_extractions;
     return true;
+}
+
+bool stored_member_ends_as_recorded(const std::string &bytes, size_t at, uint64_t size, uint32_t crc)
+{
+    if (at > bytes.size() || bytes.size() - at < size + 12 ||
+        first_fitting_descriptor(bytes.data() + at, size) < size)
+        return false;
+    size_t end = at + static_cast<size_t>(size);
+    bool signed_descriptor = bytes.compare(end, 4, "PK\7\10") == 0;
+    if (bytes.size() - end < (signed_descriptor ? 16u : 12u))
+        return false;
+    Fields f{bytes, end + (signed_descriptor ? 4u : 0u)};
+    return f.le(0, 4) == crc && f.le(4, 4) == size && f.le(8, 4) == size;
 }
 
 } // namespace platform::xad

@@ -218,6 +218,21 @@ bool plain_records(int fd, int64_t start, uint64_t length, LargeString &names, L
     return records.empty() || records.front().local_offset == 0;
 }
 
+// Whether libarchive, which steps over a stored member whose sizes follow
+// its data by looking for its data descriptor, finds it where the record
+// says: when it does not, its reading of every later member goes astray,
+// and so the listing is left to it. Members larger than a mebibyte are
+// left to it unread.
+bool stored_ends_as_recorded(Window &window, const Record &c, int64_t data_start, int64_t next)
+{
+    const int64_t most = 1 << 20;
+    int64_t reach = std::min<int64_t>(data_start + static_cast<int64_t>(c.compressed) + 16, next);
+    if (c.compressed > most || reach <= data_start ||
+        window.get(data_start, static_cast<size_t>(reach - data_start)) == nullptr)
+        return false;
+    return stored_member_ends_as_recorded(window.data, window.offset(data_start), c.compressed, c.crc);
+}
+
 // Whether the record's local header is plain, names the member as its
 // central record does (its name at names[record.name_at]), agrees with it on
 // how the data is read, and the data ends by next (the following local
@@ -243,8 +258,11 @@ bool plain_local(Window &window, const LargeString &names, const Record &record,
     if (rest == nullptr ||
         std::memcmp(rest + LocalHeader::size, names.data() + record.name_at, c.name_length) != 0)
         return false;
-    return plain_extra(window.data, window.offset(at) + LocalHeader::size + local.name_length,
-                       local.extra_length);
+    if (!plain_extra(window.data, window.offset(at) + LocalHeader::size + local.name_length,
+                     local.extra_length))
+        return false;
+    return c.method != 0 || (c.flags & ZIP_LENGTH_AT_END) == 0 ||
+           stored_ends_as_recorded(window, c, at + local.length(), next);
 }
 
 } // namespace
