@@ -81,15 +81,18 @@ bool valid_utf8(const char *text, size_t length)
 
 // Whether the record is a folder as libarchive reads it: by the MS-DOS
 // folder attribute or the Unix file type, and always when its name ends in
-// "/". False for any other Unix file type (a link, a device).
+// "/". False for any other Unix file type (a link, a device), and for a
+// Unix folder whose name does not end in "/": libarchive reads some of
+// those as files.
 bool plain_kind(const CentralRecord &r, const char *name, bool &folder)
 {
     uint32_t host = r.made_by >> 8;
     uint32_t type = host == 3   ? (r.external_attributes >> 16) & S_IFMT
                     : host == 0 ? ((r.external_attributes & 0x10) != 0 ? S_IFDIR : S_IFREG)
                                 : 0;
-    folder = type == S_IFDIR || name[r.name_length - 1] == '/';
-    return type == 0 || type == S_IFREG || type == S_IFDIR;
+    bool slash = name[r.name_length - 1] == '/';
+    folder = type == S_IFDIR || slash;
+    return type == 0 || type == S_IFREG || (type == S_IFDIR && (slash || host != 3));
 }
 
 bool plain_record(const std::string &directory, size_t at, const CentralRecord &r, bool &folder)
