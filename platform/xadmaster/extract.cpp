@@ -206,16 +206,24 @@ LONG unarc_to_file(const Opened &m, const char *name, bool overwrite)
     return code; // output is abandoned as it goes
 }
 
-// Whether the numbered member of a zip listed from its own records came out
-// whole into memory without libarchive.
-bool direct_to_memory(const InfoState &state, ULONG number, char *memory, size_t room)
+// What the numbered member of a zip listed from its own records gave in
+// memory without libarchive: XADERR_OK when it came out whole,
+// XADERR_SHORTBUFFER when the room took its first bytes, XADERR_RESOURCE
+// when it is for libarchive to give.
+LONG direct_to_memory(const InfoState &state, ULONG number, char *memory, size_t room)
 {
     const Listing &listing = *state.listing;
     if (number == 0 || number > listing.members.size() || listing.members[number - 1].central < 0)
-        return false;
+        return XADERR_RESOURCE;
     const Listed &member = listing.members[number - 1];
-    return zip_member_to_memory(state.fd, listing.directory_start, member.central,
-                                listing.names.c_str() + member.name_offset, member.size, memory, room);
+    const char *name = listing.names.c_str() + member.name_offset;
+    if (zip_member_to_memory(state.fd, listing.directory_start, member.central, name, member.size, memory,
+                             room))
+        return XADERR_OK;
+    if (zip_member_start_to_memory(state.fd, listing.directory_start, member.central, name, member.size,
+                                   memory, room))
+        return XADERR_SHORTBUFFER;
+    return XADERR_RESOURCE;
 }
 
 } // namespace
@@ -229,8 +237,9 @@ LONG file_unarc(struct xadArchiveInfo *ai, const struct TagItem *tags)
     if (state == nullptr || (memory == nullptr) == (file == nullptr) || (file != nullptr && *file == '\0'))
         return XADERR_BADPARAMS;
     size_t room = static_cast<size_t>(GetTagData(XAD_OUTSIZE, 0, tags));
-    if (memory != nullptr && direct_to_memory(*state, number, memory, room))
-        return XADERR_OK;
+    LONG direct = memory != nullptr ? direct_to_memory(*state, number, memory, room) : XADERR_RESOURCE;
+    if (direct != XADERR_RESOURCE)
+        return direct;
     Source source;
     struct archive_entry *entry = nullptr;
     LONG code = XADERR_OK;

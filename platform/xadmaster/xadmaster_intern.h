@@ -194,6 +194,11 @@ bool zip_member_view_at(int fd, int64_t directory_start, int64_t central, const 
 // False for anything else: the member is then for libarchive to take.
 bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, const char *name, uint64_t listed,
                           char *memory, size_t room);
+// Its first room bytes, for a room smaller than the member, as libarchive
+// gives them before it says the room is too short; true only when all of
+// them came out. No CRC-32 can vouch for them, as for libarchive's.
+bool zip_member_start_to_memory(int fd, int64_t directory_start, int64_t central, const char *name,
+                                uint64_t listed, char *memory, size_t room);
 
 // Whether libarchive, stepping over a stored member whose sizes follow its
 // data, ends it where its central record does: bytes holds from at on the

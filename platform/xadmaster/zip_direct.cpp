@@ -114,18 +114,23 @@ bool locate(int fd, int64_t directory_start, int64_t central, const char *name, 
 }
 
 // The member's data inflated (or copied) into memory[0, m.size); false
-// unless it ends exactly there.
-bool unpack(int fd, const Stored &m, char *memory)
+// unless it ends exactly there. With a room smaller than the member, its
+// first room bytes: false unless they all came out.
+bool unpack(int fd, const Stored &m, char *memory, uint64_t room)
 {
+    bool whole = room >= m.size;
+    uint64_t wanted = whole ? m.size : room;
     z_stream z = {};
     if (m.method == method_deflated && inflateInit2(&z, -MAX_WBITS) != Z_OK)
         return false;
     z.next_out = reinterpret_cast<Bytef *>(memory);
-    z.avail_out = static_cast<uInt>(m.size);
+    z.avail_out = static_cast<uInt>(wanted);
     std::string in;
     int status = Z_OK;
-    for (uint64_t done = 0; done < m.compressed && status == Z_OK;) {
-        size_t length = static_cast<size_t>(std::min<uint64_t>(chunk, m.compressed - done));
+    uint64_t reach = m.method == method_stored ? wanted : m.compressed;
+    for (uint64_t done = 0;
+         done < reach && status == Z_OK && (whole || z.avail_out > 0 || m.method == method_stored);) {
+        size_t length = static_cast<size_t>(std::min<uint64_t>(chunk, reach - done));
         if (!read_exactly(fd, in, length, m.data_start + static_cast<int64_t>(done)))
             status = Z_ERRNO;
         else if (m.method == method_stored)
@@ -140,7 +145,8 @@ bool unpack(int fd, const Stored &m, char *memory)
     if (m.method == method_stored)
         return status == Z_OK;
     inflateEnd(&z);
-    return status == Z_STREAM_END && z.total_out == m.size;
+    return whole ? status == Z_STREAM_END && z.total_out == m.size
+                 : (status == Z_OK || status == Z_STREAM_END) && z.total_out == wanted;
 }
 
 } // namespace
@@ -153,11 +159,29 @@ bool zip_member_to_memory(int fd, int64_t directory_start, int64_t central, cons
     if (listed > room || listed > limits::archive_extract_unpacked || listed > UINT32_MAX ||
         !locate(fd, directory_start, central, name, listed, m, flags))
         return false;
-    if (!unpack(fd, m, memory) || early_descriptor(m, flags, memory) ||
+    if (!unpack(fd, m, memory, m.size) || early_descriptor(m, flags, memory) ||
         crc32(0, reinterpret_cast<const Bytef *>(memory), static_cast<uInt>(m.size)) != m.crc) {
         // Nothing of a member that did not come out whole is left behind:
         // what libarchive then gives is all the caller sees.
         std::memset(memory, 0, static_cast<size_t>(m.size));
+        return false;
+    }
+    ++direct_extractions;
+    return true;
+}
+
+bool zip_member_start_to_memory(int fd, int64_t directory_start, int64_t central, const char *name,
+                                uint64_t listed, char *memory, size_t room)
+{
+    Stored m = {};
+    uint32_t flags = 0;
+    // A stored member whose sizes follow it may end, for libarchive, at a
+    // descriptor within the bytes asked for: left to it.
+    if (room >= listed || !locate(fd, directory_start, central, name, listed, m, flags) ||
+        (m.method == method_stored && (flags & ZIP_LENGTH_AT_END) != 0))
+        return false;
+    if (!unpack(fd, m, memory, room)) {
+        std::memset(memory, 0, room);
         return false;
     }
     ++direct_extractions;
