@@ -7,11 +7,13 @@
 # document; then each one's peak memory (/usr/bin/time -v, maximum resident
 # set size, the largest of five runs).
 #
-# usage: bench/sketch_vs_gsf.sh BUILD_DIR [ROUNDS]
+# usage: bench/sketch_vs_gsf.sh BUILD_DIR [ROUNDS [DOCUMENT...]]
+# DOCUMENTs, when given, are measured instead of the five below.
 # SIZE (default 128) is the thumbnail size both are asked for.
 set -euo pipefail
 build=${1:?usage: $0 BUILD_DIR [ROUNDS]}
 rounds=${2:-100}
+shift $(($# < 2 ? $# : 2))
 here=$(cd "$(dirname "$0")/.." && pwd)
 shared=${QUILLPEEK_SHARED_DIR:-$here/../shared}
 size=${SIZE:-128}
@@ -23,6 +25,7 @@ documents=("$here"/tests/data/corpus/calc.ods "$here"/tests/data/corpus/impress.
 for name in poi__KEY02.pptx poi__Bug51170.docx; do
   [ -f "$shared/realcorpus/$name" ] && documents+=("$shared/realcorpus/$name")
 done
+[ $# -eq 0 ] || documents=("$@")
 peak_kib() {
   for _ in 1 2 3 4 5; do
     /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ {print $2}'
@@ -30,7 +33,10 @@ peak_kib() {
 }
 for document in "${documents[@]}"; do
   name=$(basename "$document")
-  bare="$work/bare-$name"
+  # Copies without spaces: the runner splits its commands on them.
+  whole="$work/whole-${name// /_}"
+  bare="$work/bare-${name// /_}"
+  cp "$document" "$whole"
   cp "$document" "$bare"
   # The preview out: the thumbnail member, and an OOXML package's named one.
   zip -q -d "$bare" 'Thumbnails/*' 'docProps/thumbnail.*' >/dev/null 2>&1 || true
@@ -40,7 +46,7 @@ for document in "${documents[@]}"; do
   fi
   echo "== $name (sketch $(identify -format '%wx%h' "$work/check.png" 2>/dev/null || echo drawn))"
   "$here/bench/alternate.py" -r "$rounds" -- "$ours -s $size $bare $work/ours.png" \
-    "gsf-office-thumbnailer -i $document -o $work/gsf.png -s $size"
+    "gsf-office-thumbnailer -i $whole -o $work/gsf.png -s $size"
   echo "peak RSS KiB: quillpeek-thumbnailer sketch $(peak_kib "$ours" -s "$size" "$bare" "$work/ours.png")," \
-    "gsf-office-thumbnailer preview $(peak_kib gsf-office-thumbnailer -i "$document" -o "$work/gsf.png" -s "$size")"
+    "gsf-office-thumbnailer preview $(peak_kib gsf-office-thumbnailer -i "$whole" -o "$work/gsf.png" -s "$size")"
 done

@@ -86,6 +86,10 @@ constexpr size_t png_chunk_bytes = 4u * 1024u * 1024u;
 // Bytes of one XML part read: a larger member is unpacked only this far and
 // read as if it ended there (XAD_part_unpacker's limit).
 constexpr uint32_t sketch_part_bytes = 8u << 20;
+// Of content.xml, only the first bytes are unpacked at first; when the page
+// is not full by their end, eight times as many, and so on up to
+// sketch_part_bytes.
+constexpr uint32_t sketch_part_first_bytes = 128u << 10;
 
 // Nodes of one part that the streaming reader steps through (elements,
 // their ends and texts): millions of empty paragraphs end here.

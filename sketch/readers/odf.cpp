@@ -6,6 +6,7 @@
 // itself, and the kind is the root's office:class or the mimetype member.
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -513,19 +514,31 @@ bool odf_encrypts_content(XmlPart &x)
     return false;
 }
 
-const char *read_odf(const char *path, const Part &content, SketchPage *page)
+const char *read_odf(const char *path, Part content, SketchPage *page)
 {
-    Part mimetype = take_small_part(path, "mimetype", 256);
-    PageBuilder builder(page);
+    const std::string mimetype(take_small_part(path, "mimetype", 256).text());
+    std::unique_ptr<PageBuilder> builder;
     bool unreadable;
-    {
+    for (bool again = true; again;) {
+        *page = SketchPage();
+        builder = std::make_unique<PageBuilder>(page);
         XmlPart xml(content.bytes(), content.size());
-        odf_content(xml, builder, page, std::string(mimetype.text()));
+        odf_content(xml, *builder, page, mimetype);
         if (content.outcome == Part::Cut || xml.budget_met())
             page->cut = true;
         unreadable = xml.failed() && !xml.started();
+        // The page read to the end of the bytes taken, and the part holds
+        // more: read again from eight times as much.
+        again = content.outcome == Part::Cut && xml.ran_out() && !xml.budget_met() &&
+                content.size() < platform::limits::sketch_part_bytes;
+        if (again) {
+            Part more = take_part(path, "content.xml", static_cast<uint32_t>(content.size()) * 8);
+            again = more.present() && more.size() > content.size();
+            if (again)
+                content = std::move(more);
+        }
     }
-    if (!builder.finish()) {
+    if (!builder->finish()) {
         Part list = take_part(path, "META-INF/manifest.xml");
         XmlPart xml(list.bytes(), list.size());
         if (list.present() && odf_encrypts_content(xml))

@@ -1,4 +1,5 @@
 // Parts of a document package and the relationships between them.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -92,6 +93,11 @@ void Part::clear()
     FreeVec(block_);
     block_ = nullptr;
     size_ = 0;
+}
+
+Part take_part(const char *path, const std::string &name, uint32_t limit)
+{
+    return take(path, name, std::min(limit, platform::limits::sketch_part_bytes));
 }
 
 Part take_part(const char *path, const std::string &name)

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/limits.h"
 #include "sketch/readers/libxml.h"
 #include "sketch/readers/readers_intern.h"
 
@@ -59,9 +60,12 @@ const char *sketch_read_document(const char *path, SketchPage *page)
     if (!sketch_libxml_load())
         return "cannot be sketched: libxml2.so.2 cannot be loaded";
     const char *problem;
-    Part content = take_part(path, "content.xml");
+    // The first bytes of content.xml: most pages are full long before a
+    // large part ends, and unpacking the whole of one took longer than the
+    // rest of the sketch.
+    Part content = take_part(path, "content.xml", platform::limits::sketch_part_first_bytes);
     if (content.present()) {
-        problem = read_odf(path, content, page);
+        problem = read_odf(path, std::move(content), page);
     } else if (content.outcome == Part::Failed && content.problem != nullptr &&
                strcmp(content.problem, "cannot be read as an archive") != 0) {
         problem = cannot_be_sketched(content.problem);

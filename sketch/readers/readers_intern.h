@@ -58,6 +58,8 @@ class Part
     size_t size_ = 0;
 };
 Part take_part(const char *path, const std::string &name);
+// Its first limit bytes at most (Cut when it holds more).
+Part take_part(const char *path, const std::string &name, uint32_t limit);
 // A part no larger than limit bytes: one larger is not read (Failed).
 Part take_small_part(const char *path, const std::string &name, uint32_t limit);
 
@@ -83,8 +85,9 @@ bool sane_page(double width_mm, double height_mm);
 // --- Readers (odf.cpp, ooxml.cpp) ---
 
 // null with the page filled, else why there is none. content is the
-// package's content.xml.
-const char *read_odf(const char *path, const Part &content, SketchPage *page);
+// package's content.xml, or its first bytes: more of it is taken when the
+// page needs more.
+const char *read_odf(const char *path, Part content, SketchPage *page);
 const char *read_ooxml(const char *path, SketchPage *page);
 
 // The readers of one XML part each, for the page and for fuzzing: they

@@ -114,6 +114,7 @@ bool XmlPart::settle(int status)
 {
     if (status != 1) {
         failed_ = failed_ || status < 0;
+        ran_out_ = true;
         bool tail = status < 0 && started_ && take_tail();
         libxml().xmlFreeTextReader(reader_);
         reader_ = nullptr;

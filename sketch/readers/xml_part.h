@@ -65,6 +65,9 @@ class XmlPart
     // reading ended, and whether a budget ended it.
     bool failed() const { return failed_; }
     bool budget_met() const { return budget_met_; }
+    // Whether the reading went on to the end of the bytes given (or to an
+    // error), rather than being left off by its caller or by a budget.
+    bool ran_out() const { return ran_out_; }
     // Whether any element was read at all.
     bool started() const { return started_; }
     // The part's bytes as given, which stay the caller's.
@@ -82,6 +85,7 @@ class XmlPart
     bool empty_ = false;
     bool failed_ = false;
     bool budget_met_ = false;
+    bool ran_out_ = false;
     bool started_ = false;
     bool guarded_ = false; // libxml2 loaded and its guard taken
     uint64_t nodes_ = 0;
