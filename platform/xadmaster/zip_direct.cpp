@@ -38,6 +38,18 @@ struct Stored {
     uint64_t compressed, size;
 };
 
+// Whether the data descriptor at bytes[at] (its signature optional) states
+// these CRC-32 and sizes.
+bool descriptor_states(const std::string &bytes, size_t at, uint32_t crc, uint64_t compressed, uint64_t size)
+{
+    bool signed_descriptor = bytes.size() >= at + 4 && bytes.compare(at, 4, "PK\7\10") == 0;
+    size_t fields = at + (signed_descriptor ? 4u : 0u);
+    if (bytes.size() < fields + 12)
+        return false;
+    Fields f{bytes, fields};
+    return f.le(0, 4) == crc && f.le(4, 4) == compressed && f.le(8, 4) == size;
+}
+
 // Whether a data descriptor after the data (when the flags say there is
 // one) states the central record's CRC and sizes: libarchive checks it.
 bool descriptor_agrees(int fd, const Stored &m, uint32_t flags)
@@ -45,10 +57,8 @@ bool descriptor_agrees(int fd, const Stored &m, uint32_t flags)
     std::string d;
     if ((flags & ZIP_LENGTH_AT_END) == 0)
         return true;
-    if (!read_exactly(fd, d, 16, m.data_start + static_cast<int64_t>(m.compressed)))
-        return false;
-    Fields f{d, Fields{d, 0}.signature("PK\7\10") ? 4u : 0u};
-    return f.le(0, 4) == m.crc && f.le(4, 4) == m.compressed && f.le(8, 4) == m.size;
+    return read_exactly(fd, d, 16, m.data_start + static_cast<int64_t>(m.compressed)) &&
+           descriptor_states(d, 0, m.crc, m.compressed, m.size);
 }
 
 // Where, in data[0, size), the first data descriptor lies whose sizes and
@@ -128,8 +138,9 @@ bool unpack(int fd, const Stored &m, char *memory, uint64_t room)
     std::string in;
     int status = Z_OK;
     uint64_t reach = m.method == method_stored ? wanted : m.compressed;
-    for (uint64_t done = 0;
-         done < reach && status == Z_OK && (whole || z.avail_out > 0 || m.method == method_stored);) {
+    // Inflating stops once the room is full; a copy, at its reach.
+    auto filled = [&] { return !whole && m.method == method_deflated && z.avail_out == 0; };
+    for (uint64_t done = 0; done < reach && status == Z_OK && !filled();) {
         size_t length = static_cast<size_t>(std::min<uint64_t>(chunk, reach - done));
         if (!read_exactly(fd, in, length, m.data_start + static_cast<int64_t>(done)))
             status = Z_ERRNO;
@@ -190,15 +201,9 @@ bool zip_member_start_to_memory(int fd, int64_t directory_start, int64_t central
 
 bool stored_member_ends_as_recorded(const std::string &bytes, size_t at, uint64_t size, uint32_t crc)
 {
-    if (at > bytes.size() || bytes.size() - at < size + 12 ||
-        first_fitting_descriptor(bytes.data() + at, size) < size)
-        return false;
-    size_t end = at + static_cast<size_t>(size);
-    bool signed_descriptor = bytes.compare(end, 4, "PK\7\10") == 0;
-    if (bytes.size() - end < (signed_descriptor ? 16u : 12u))
-        return false;
-    Fields f{bytes, end + (signed_descriptor ? 4u : 0u)};
-    return f.le(0, 4) == crc && f.le(4, 4) == size && f.le(8, 4) == size;
+    return at <= bytes.size() && bytes.size() - at >= size &&
+           first_fitting_descriptor(bytes.data() + at, size) == size &&
+           descriptor_states(bytes, at + static_cast<size_t>(size), crc, size, size);
 }
 
 } // namespace platform::xad

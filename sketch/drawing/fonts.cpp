@@ -167,15 +167,19 @@ const char packaged_config[] = R"(<?xml version="1.0"?>
 )";
 const char packaged_family[] = "DejaVu Sans";
 
-// A configuration made from text, its fonts read; null when it cannot be.
-FcConfig *config_from(const std::string &text)
+// A configuration made from text, or when text is null from the one that
+// the environment names, its fonts read; null when it cannot be. Parsed
+// quietly: the message is ours.
+FcConfig *config_from(const std::string *text)
 {
     const SketchCalls &lib = sketch_calls();
     FcConfig *made = lib.FcConfigCreate();
     if (made == nullptr)
         return nullptr;
-    if (lib.FcConfigParseAndLoadFromMemory(made, reinterpret_cast<const FcChar8 *>(text.c_str()), FcFalse) &&
-        lib.FcConfigBuildFonts(made))
+    bool parsed = text == nullptr ? lib.FcConfigParseAndLoad(made, nullptr, FcFalse)
+                                  : lib.FcConfigParseAndLoadFromMemory(
+                                        made, reinterpret_cast<const FcChar8 *>(text->c_str()), FcFalse);
+    if (parsed && lib.FcConfigBuildFonts(made))
         return made;
     lib.FcConfigDestroy(made);
     return nullptr;
@@ -198,20 +202,11 @@ bool is_packaged_font(FcPattern *font)
 
 bool SketchFonts::load_config()
 {
-    const SketchCalls &lib = sketch_calls();
-    if (named_in_environment()) {
-        // A configuration named in the environment is read whole, as
-        // fontconfig reads it. The message is ours: parsed quietly.
-        config = lib.FcConfigCreate();
-        if (config != nullptr &&
-            !(lib.FcConfigParseAndLoad(config, nullptr, FcFalse) && lib.FcConfigBuildFonts(config))) {
-            lib.FcConfigDestroy(config);
-            config = nullptr;
-        }
-    } else {
-        config = config_from(std::string(short_config_start) +
-                             (other_scripts ? short_config_other_scripts : "") + short_config_end);
-    }
+    // A configuration named in the environment is read whole, as
+    // fontconfig reads it.
+    std::string text = std::string(short_config_start) + (other_scripts ? short_config_other_scripts : "") +
+                       short_config_end;
+    config = config_from(named_in_environment() ? nullptr : &text);
     return config != nullptr;
 }
 
@@ -222,7 +217,8 @@ const char *SketchFonts::open(bool text_has_other_scripts)
     const SketchCalls &lib = sketch_calls();
     other_scripts = text_has_other_scripts;
     if (!other_scripts && !named_in_environment()) {
-        packaged = config_from(packaged_config);
+        const std::string text = packaged_config;
+        packaged = config_from(&text);
         if (packaged != nullptr) {
             best[0] = best_font(packaged, false);
             if (!is_packaged_font(best[0]) && best[0] != nullptr) {
