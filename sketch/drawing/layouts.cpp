@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cmath>
 #include <map>
+#include <unordered_map>
 
 namespace
 {
@@ -81,13 +82,6 @@ void flow_blocks(SketchCanvas &canvas, SketchFonts &fonts, const SketchPage &pag
     }
 }
 
-int text_width(SketchFonts &fonts, const std::string &text, SketchStyle style)
-{
-    bool more = false;
-    std::vector<SketchLine> lines = sketch_wrap(fonts, text, style, INT_MAX / 4, 1, &more);
-    return lines.empty() ? 0 : lines[0].width;
-}
-
 bool looks_numeric(const std::string &text)
 {
     bool digit = false;
@@ -99,6 +93,33 @@ bool looks_numeric(const std::string &text)
     }
     return digit;
 }
+
+// Cells' values as lines, each value shaped once however often it is
+// measured and drawn. A value is shaped only as far as reach, past which no
+// cell shows it; a number, which is aligned right, is shaped whole.
+class CellLines
+{
+  public:
+    CellLines(SketchFonts &fonts, SketchStyle style, int reach) : fonts_(fonts), style_(style), reach_(reach)
+    {
+    }
+
+    const SketchLine &of(const std::string &text)
+    {
+        auto found = lines_.find(text);
+        if (found != lines_.end())
+            return found->second;
+        int reach = looks_numeric(text) ? INT_MAX / 4 : reach_;
+        return lines_.emplace(text, sketch_line(fonts_, text, style_, reach)).first->second;
+    }
+    SketchStyle style() const { return style_; }
+
+  private:
+    SketchFonts &fonts_;
+    SketchStyle style_;
+    int reach_;
+    std::unordered_map<std::string, SketchLine> lines_;
+};
 
 std::string column_name(uint32_t column)
 {
@@ -113,9 +134,7 @@ struct Grid {
     std::vector<int> columns; // each column's left edge, then the last one's right
 };
 
-// The columns as wide as their widest value, within limits, until the
-// page's right margin.
-Grid plan_grid(SketchFonts &fonts, const SketchPage &page, int width, int height, SketchStyle style)
+Grid grid_frame(int width, int height)
 {
     Grid g;
     g.row_height = share(height, 1.0 / 26);
@@ -124,19 +143,31 @@ Grid plan_grid(SketchFonts &fonts, const SketchPage &page, int width, int height
     g.right = width - g.left;
     g.bottom = height - g.top;
     g.header_width = g.row_height * 3 / 2;
+    return g;
+}
+
+// No column is wider than half the grid.
+int widest_column(const Grid &g)
+{
+    return (g.right - g.left) / 2;
+}
+
+// The columns as wide as their widest value shown, within limits, until
+// the page's right margin.
+void plan_columns(Grid &g, const SketchPage &page, int rows, CellLines &values)
+{
     std::map<uint32_t, int> widest;
     for (const SketchCell &cell : page.cells) {
-        if (cell.column < 64)
-            widest[cell.column] = std::max(widest[cell.column], text_width(fonts, cell.text, style));
+        if (cell.column < 64 && cell.row < static_cast<uint32_t>(rows))
+            widest[cell.column] = std::max(widest[cell.column], values.of(cell.text).width);
     }
     int x = g.left + g.header_width;
     for (uint32_t column = 0; x < g.right; ++column) {
         g.columns.push_back(x);
-        int wanted = widest.count(column) ? widest[column] + style.pixels : g.row_height * 4;
-        x += std::clamp(wanted, g.row_height * 5 / 2, (g.right - g.left) / 2);
+        int wanted = widest.count(column) ? widest[column] + values.style().pixels : g.row_height * 4;
+        x += std::clamp(wanted, g.row_height * 5 / 2, widest_column(g));
     }
     g.columns.push_back(std::min(x, g.right));
-    return g;
 }
 
 void draw_grid_lines(SketchCanvas &canvas, const Grid &g, int rows)
@@ -153,20 +184,25 @@ void draw_grid_lines(SketchCanvas &canvas, const Grid &g, int rows)
 }
 
 // The text in the cell whose box is given, clipped to it.
-void draw_cell(SketchCanvas &canvas, SketchFonts &fonts, const std::string &text, SketchRect box,
+void draw_cell(SketchCanvas &canvas, SketchFonts &fonts, const SketchLine &line, SketchRect box,
                SketchStyle style, uint32_t rgb, bool right)
 {
-    int pad = std::max(1, style.pixels / 3);
-    bool more = false;
-    std::vector<SketchLine> lines = sketch_wrap(fonts, text, style, INT_MAX / 4, 1, &more);
-    if (lines.empty())
+    if (line.glyphs.empty())
         return;
+    int pad = std::max(1, style.pixels / 3);
     SketchRect saved = canvas.clip;
     canvas.clip = {box.x0 + pad / 2, box.y0, box.x1 - pad / 2, box.y1};
-    int x = right ? box.x1 - pad - lines[0].width : box.x0 + pad;
+    int x = right ? box.x1 - pad - line.width : box.x0 + pad;
     int baseline = box.y0 + (box.y1 - box.y0) * 72 / 100;
-    sketch_draw_line(canvas, fonts, lines[0], style, x, baseline, rgb);
+    sketch_draw_line(canvas, fonts, line, style, x, baseline, rgb);
     canvas.clip = saved;
+}
+
+// A label of the grid's headers.
+void draw_label(SketchCanvas &canvas, SketchFonts &fonts, const std::string &text, SketchRect box,
+                SketchStyle style)
+{
+    draw_cell(canvas, fonts, sketch_line(fonts, text, style, INT_MAX / 4), box, style, header_ink, false);
 }
 
 } // namespace
@@ -182,25 +218,31 @@ void sketch_lay_out_text(SketchCanvas &canvas, SketchFonts &fonts, const SketchP
 void sketch_lay_out_sheet(SketchCanvas &canvas, SketchFonts &fonts, const SketchPage &page)
 {
     SketchStyle style = {std::max(3, share(canvas.height, 0.6 / 26)), false};
-    Grid g = plan_grid(fonts, page, canvas.width, canvas.height, style);
+    Grid g = grid_frame(canvas.width, canvas.height);
+    // Past a column's width and a margin of two ems, a value is clipped.
+    CellLines values(fonts, style, widest_column(g) + 2 * style.pixels);
     int rows = std::max(1, (g.bottom - g.top) / g.row_height - 1);
+    plan_columns(g, page, rows, values);
     draw_grid_lines(canvas, g, rows);
     SketchStyle label = {std::max(3, g.row_height / 2), false};
     size_t shown_columns = g.columns.size() - 1;
     for (size_t c = 0; c < shown_columns; ++c)
-        draw_cell(canvas, fonts, column_name(static_cast<uint32_t>(c)),
-                  {g.columns[c], g.top, g.columns[c + 1], g.top + g.row_height}, label, header_ink, false);
+        draw_label(canvas, fonts, column_name(static_cast<uint32_t>(c)),
+                   {g.columns[c], g.top, g.columns[c + 1], g.top + g.row_height}, label);
     for (int row = 0; row < rows; ++row)
-        draw_cell(canvas, fonts, std::to_string(row + 1),
-                  {g.left, g.top + (row + 1) * g.row_height, g.left + g.header_width,
-                   g.top + (row + 2) * g.row_height},
-                  label, header_ink, false);
+        draw_label(canvas, fonts, std::to_string(row + 1),
+                   {g.left, g.top + (row + 1) * g.row_height, g.left + g.header_width,
+                    g.top + (row + 2) * g.row_height},
+                   label);
     for (const SketchCell &cell : page.cells) {
         if (cell.row >= static_cast<uint32_t>(rows) || cell.column >= shown_columns)
             continue;
         int top = g.top + static_cast<int>(cell.row + 1) * g.row_height;
         SketchRect box = {g.columns[cell.column], top, g.columns[cell.column + 1], top + g.row_height};
-        draw_cell(canvas, fonts, cell.text, box, style, ink, looks_numeric(cell.text));
+        const SketchLine &line = values.of(cell.text);
+        // Right-to-left text, like a number, is aligned right.
+        bool right = looks_numeric(cell.text) || line.rtl;
+        draw_cell(canvas, fonts, line, box, style, ink, right);
     }
     page_border(canvas);
 }

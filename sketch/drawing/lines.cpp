@@ -214,7 +214,27 @@ SketchLine place_line(const std::vector<Placed> &words, int width, bool rtl)
         x += word.shaped.width;
     }
     line.width = x;
+    line.rtl = rtl;
     return line;
+}
+
+// A paragraph's characters, split into words, and its direction.
+struct Paragraph {
+    std::vector<uint32_t> codes;
+    std::vector<Word> words;
+    bool rtl;
+    bool cut; // characters were left out
+
+    explicit Paragraph(const std::string &text)
+        : codes(sketch_decode(text, most_characters)), words(split_words(codes)),
+          rtl(run_is_rtl(codes, 0, codes.size())), cut(codes.size() >= most_characters)
+    {
+    }
+};
+
+int word_space(SketchStyle style)
+{
+    return std::max(1, static_cast<int>(std::lround(style.pixels * 0.32)));
 }
 
 } // namespace
@@ -251,15 +271,13 @@ std::vector<uint32_t> sketch_decode(const std::string &text, size_t most)
 std::vector<SketchLine> sketch_wrap(SketchFonts &fonts, const std::string &text, SketchStyle style, int width,
                                     size_t most_lines, bool *more)
 {
-    *more = false;
     std::vector<SketchLine> lines;
-    std::vector<uint32_t> codes = sketch_decode(text, most_characters);
-    if (codes.size() >= most_characters)
-        *more = true;
-    std::vector<Word> words = split_words(codes);
-    bool rtl = run_is_rtl(codes, 0, codes.size());
-    Shaper shaper(fonts, codes, style);
-    int space = std::max(1, static_cast<int>(std::lround(style.pixels * 0.32)));
+    Paragraph paragraph(text);
+    *more = paragraph.cut;
+    std::vector<Word> &words = paragraph.words;
+    bool rtl = paragraph.rtl;
+    Shaper shaper(fonts, paragraph.codes, style);
+    int space = word_space(style);
     std::vector<Placed> line;
     int used = 0;
     for (size_t i = 0; i < words.size() && most_lines > 0; ++i) {
@@ -287,4 +305,22 @@ std::vector<SketchLine> sketch_wrap(SketchFonts &fonts, const std::string &text,
     if (!line.empty())
         lines.push_back(place_line(line, width, rtl));
     return lines;
+}
+
+SketchLine sketch_line(SketchFonts &fonts, const std::string &text, SketchStyle style, int reach)
+{
+    Paragraph paragraph(text);
+    Shaper shaper(fonts, paragraph.codes, style);
+    int space = word_space(style);
+    std::vector<Placed> line;
+    int used = 0;
+    for (const Word &word : paragraph.words) {
+        if (used >= reach)
+            break;
+        Shaped shaped = shaper.shape(word);
+        int gap = !line.empty() && word.space_before ? space : 0;
+        used += gap + shaped.width;
+        line.push_back({std::move(shaped), gap});
+    }
+    return place_line(line, used, paragraph.rtl);
 }

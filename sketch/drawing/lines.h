@@ -31,12 +31,19 @@ struct SketchGlyph {
 struct SketchLine {
     std::vector<SketchGlyph> glyphs;
     int width = 0;
+    bool rtl = false; // the paragraph runs from the right
 };
 
 // The text (UTF-8) as at most most_lines lines within width pixels;
 // *more set when text was left over.
 std::vector<SketchLine> sketch_wrap(SketchFonts &fonts, const std::string &text, SketchStyle style, int width,
                                     size_t most_lines, bool *more);
+
+// The text (UTF-8) as one line, never broken: its words are shaped until
+// the line is reach pixels wide, and the rest, which no one sees past a
+// clip that near, is left out. A right-to-left line runs within its own
+// width, its first word at the right.
+SketchLine sketch_line(SketchFonts &fonts, const std::string &text, SketchStyle style, int reach);
 
 // The Unicode characters of UTF-8 text, at most most; a malformed byte
 // becomes U+FFFD.

@@ -156,7 +156,11 @@ TEST(Drawing, SheetValuesAreClippedToTheirCells)
 {
     SketchPage page;
     page.kind = SKETCH_SHEET;
-    page.cells = {{0, 0, words(60)}, {1, 0, "Total"}, {1, 1, "1234.5"}, {5, 0, "Sixth"}};
+    page.cells = {{0, 0, words(60)},
+                  {1, 0, "Total"},
+                  {1, 1, "1234.5"},
+                  {5, 0, "Sixth"},
+                  {2, 0, "\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85"}}; // Arabic
     Drawn drawn(page, 594, 420);
     ASSERT_NE(drawn.argb, nullptr) << drawn.problem;
     // Rows of a 26th of the page's height beneath a header row; the first
@@ -168,6 +172,8 @@ TEST(Drawing, SheetValuesAreClippedToTheirCells)
         << "A1 spilt into B1";
     EXPECT_GT(drawn.ink(column_b + 3, top + 2 * row + 2, 594 - 20, top + 3 * row - 2), 0) << "B2";
     EXPECT_GT(drawn.ink(left + 2, top + 6 * row + 2, column_b - 2, top + 7 * row - 2), 0) << "A6";
+    EXPECT_GT(drawn.ink(left + 2, top + 3 * row + 2, column_b - 2, top + 4 * row - 2), 0)
+        << "A3, right to left";
 }
 
 TEST(Drawing, SlideTitleIsLargerThanItsText)
