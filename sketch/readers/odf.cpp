@@ -461,29 +461,60 @@ bool odf_styles(XmlPart &x, SketchPage *page)
 namespace
 {
 
+// Where a part's root element's start tag begins and ends, and the prefix
+// of its name ("office:", say); false when it has none or is empty.
+struct Root {
+    size_t begin, end;
+    std::string prefix;
+};
+
+bool root_of(std::string_view all, Root *root)
+{
+    size_t begin = all.find('<');
+    while (begin != std::string_view::npos && begin + 1 < all.size() &&
+           (all[begin + 1] == '?' || all[begin + 1] == '!'))
+        begin = all.find('<', begin + 1);
+    if (begin == std::string_view::npos || begin + 1 >= all.size())
+        return false;
+    size_t name_end = all.find_first_of(" \t\r\n/>", begin);
+    size_t end = tag_end(all, begin);
+    if (name_end == std::string_view::npos || end == std::string_view::npos || all[end - 1] == '/')
+        return false;
+    std::string_view name = all.substr(begin + 1, name_end - begin - 1);
+    size_t colon = name.find(':');
+    root->begin = begin;
+    root->end = end;
+    root->prefix = colon == std::string_view::npos ? "" : std::string(name.substr(0, colon + 1));
+    return true;
+}
+
 // styles.xml from its automatic styles on, where the page layouts and the
 // master pages are, under a copy of its root's start tag, which declares
 // the namespaces: the named styles and fonts before them, most of the
 // part, are then not parsed at all. "" when the part is not so laid out.
 std::string page_styles_of(std::string_view all)
 {
-    size_t root = all.find('<');
-    while (root != std::string_view::npos && root + 1 < all.size() &&
-           (all[root + 1] == '?' || all[root + 1] == '!'))
-        root = all.find('<', root + 1);
-    if (root == std::string_view::npos || root + 1 >= all.size())
+    Root root;
+    if (!root_of(all, &root))
         return "";
-    size_t name_end = all.find_first_of(" \t\r\n/>", root);
-    size_t root_end = tag_end(all, root);
-    if (name_end == std::string_view::npos || root_end == std::string_view::npos || all[root_end - 1] == '/')
-        return "";
-    std::string_view name = all.substr(root + 1, name_end - root - 1);
-    size_t colon = name.find(':');
-    std::string prefix = colon == std::string_view::npos ? "" : std::string(name.substr(0, colon + 1));
-    size_t automatic = find_start_tag(all, prefix + "automatic-styles", root_end);
+    size_t automatic = find_start_tag(all, root.prefix + "automatic-styles", root.end);
     if (automatic == std::string_view::npos)
         return "";
-    return std::string(all.substr(root, root_end + 1 - root)) + std::string(all.substr(automatic));
+    return std::string(all.substr(root.begin, root.end + 1 - root.begin)) +
+           std::string(all.substr(automatic));
+}
+
+// A sheet's content.xml with what lies between its root's start tag and
+// its body left out: the automatic styles, often most of the part, say
+// nothing of the cells' values.
+void go_to_body(Part &content)
+{
+    Root root;
+    if (!root_of(content.text(), &root))
+        return;
+    size_t body = find_element(content.text(), root.prefix + "body", root.end + 1);
+    if (body != std::string_view::npos)
+        content.cut_out(root.end + 1, body);
 }
 
 bool page_sized_from(std::string_view styles, SketchPage *page)
@@ -519,7 +550,11 @@ const char *read_odf(const char *path, Part content, SketchPage *page)
     const std::string mimetype(take_small_part(path, "mimetype", 256).text());
     std::unique_ptr<PageBuilder> builder;
     bool unreadable;
+    bool sheet = body_of_name(mimetype) == Body::Sheet;
     for (bool again = true; again;) {
+        size_t taken = content.size();
+        if (sheet)
+            go_to_body(content);
         *page = SketchPage();
         builder = std::make_unique<PageBuilder>(page);
         XmlPart xml(content.bytes(), content.size());
@@ -530,10 +565,10 @@ const char *read_odf(const char *path, Part content, SketchPage *page)
         // The page read to the end of the bytes taken, and the part holds
         // more: read again from eight times as much.
         again = content.outcome == Part::Cut && xml.ran_out() && !xml.budget_met() &&
-                content.size() < platform::limits::sketch_part_bytes;
+                taken < platform::limits::sketch_part_bytes;
         if (again) {
-            Part more = take_part(path, "content.xml", static_cast<uint32_t>(content.size()) * 8);
-            again = more.present() && more.size() > content.size();
+            Part more = take_part(path, "content.xml", static_cast<uint32_t>(taken) * 8);
+            again = more.present() && more.size() > taken;
             if (again)
                 content = std::move(more);
         }

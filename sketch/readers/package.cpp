@@ -76,6 +76,7 @@ Part &Part::operator=(Part &&other) noexcept
         outcome = other.outcome;
         problem = other.problem;
         block_ = std::exchange(other.block_, nullptr);
+        start_ = std::exchange(other.start_, 0);
         size_ = std::exchange(other.size_, 0);
     }
     return *this;
@@ -92,7 +93,16 @@ void Part::clear()
 {
     FreeVec(block_);
     block_ = nullptr;
-    size_ = 0;
+    start_ = size_ = 0;
+}
+
+void Part::cut_out(size_t from, size_t to)
+{
+    if (block_ == nullptr || from >= to || to > size_)
+        return;
+    memmove(block_ + start_ + (to - from), block_ + start_, from);
+    start_ += to - from;
+    size_ -= to - from;
 }
 
 Part take_part(const char *path, const std::string &name, uint32_t limit)

@@ -46,15 +46,19 @@ class Part
 
     bool present() const { return outcome == Whole || outcome == Cut; }
     // Its bytes, zero-terminated; "" when it has none.
-    const char *bytes() const { return block_ != nullptr ? block_ : ""; }
+    const char *bytes() const { return block_ != nullptr ? block_ + start_ : ""; }
     size_t size() const { return size_; }
     std::string_view text() const { return {bytes(), size_}; }
     // Holds block (from AllocVec), of size bytes.
     void hold(char *block, size_t size);
     void clear();
+    // Leaves out its bytes [from, to), in place: those before them are
+    // moved up to meet those after.
+    void cut_out(size_t from, size_t to);
 
   private:
     char *block_ = nullptr;
+    size_t start_ = 0; // where its bytes begin in the block
     size_t size_ = 0;
 };
 Part take_part(const char *path, const std::string &name);

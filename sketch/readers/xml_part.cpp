@@ -232,14 +232,53 @@ bool XmlPart::attribute(const char *local, const char *ns1, const char *ns2, std
     return found;
 }
 
+namespace
+{
+
+// Whether the start tag of the element named qualified begins at at.
+bool start_tag_at(std::string_view bytes, size_t at, const std::string &qualified)
+{
+    size_t after = at + 1 + qualified.size();
+    return bytes.compare(at, 1, "<") == 0 && bytes.compare(at + 1, qualified.size(), qualified) == 0 &&
+           after < bytes.size() && strchr(" \t\r\n/>", bytes[after]) != nullptr && bytes[after] != '\0';
+}
+
+} // namespace
+
 size_t find_start_tag(std::string_view bytes, const std::string &qualified, size_t from)
 {
     std::string opening = "<" + qualified;
     for (size_t at = bytes.find(opening, from); at != std::string_view::npos;
          at = bytes.find(opening, at + 1)) {
-        size_t after = at + opening.size();
-        if (after < bytes.size() && strchr(" \t\r\n/>", bytes[after]) != nullptr && bytes[after] != '\0')
+        if (start_tag_at(bytes, at, qualified))
             return at;
+    }
+    return std::string_view::npos;
+}
+
+size_t find_element(std::string_view bytes, const std::string &qualified, size_t from)
+{
+    static const std::pair<std::string_view, std::string_view> passed[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    for (size_t at = bytes.find('<', from); at != std::string_view::npos; at = bytes.find('<', at + 1)) {
+        size_t end = std::string_view::npos;
+        bool markup = false;
+        for (const auto &[open, close] : passed) {
+            if (bytes.compare(at, open.size(), open) == 0) {
+                markup = true;
+                end = bytes.find(close, at + open.size());
+                end = end == std::string_view::npos ? end : end + close.size() - 1;
+                break;
+            }
+        }
+        if (!markup) {
+            if (start_tag_at(bytes, at, qualified))
+                return at;
+            end = tag_end(bytes, at, std::string_view::npos);
+        }
+        if (end == std::string_view::npos)
+            return std::string_view::npos;
+        at = end;
     }
     return std::string_view::npos;
 }

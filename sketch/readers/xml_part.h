@@ -99,6 +99,10 @@ class XmlPart
 // Where the first start tag of the element named qualified (with its
 // prefix, as the part writes it) begins at or after from; npos when none.
 size_t find_start_tag(std::string_view bytes, const std::string &qualified, size_t from = 0);
+// The same, stepping over comments, CDATA sections and processing
+// instructions, and over tags whole, from a place between two nodes: a
+// start tag found so lies in no comment or value.
+size_t find_element(std::string_view bytes, const std::string &qualified, size_t from);
 // Where the tag that begins at at ends (its '>'), quoted values stepped
 // over; npos when it does not end within limit bytes.
 size_t tag_end(std::string_view bytes, size_t at, size_t limit = 64 * 1024);

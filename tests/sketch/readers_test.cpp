@@ -432,6 +432,37 @@ TEST_F(SketchReaders, APageSizeIsFoundInStylesLaidOutAnyWay)
     }
 }
 
+// A sheet's cells are read from its body on, the automatic styles before
+// it stepped over unparsed: what only looks like the body's start there is
+// stepped over too, and the part's declared encoding still holds.
+TEST_F(SketchReaders, ASheetsBodyIsFoundPastWhatLooksLikeIt)
+{
+    const std::string table = "<table:table><table:table-row><table:table-cell><text:p>caf\xE9</text:p>"
+                              "</table:table-cell></table:table-row></table:table>";
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+    const struct {
+        const char *name;
+        std::string before_body;
+    } cases[] = {
+        {"a comment", "<!-- <office:body> -->"},
+        {"a CDATA section", "<style:style><![CDATA[ <office:body> ]]></style:style>"},
+        {"a processing instruction", "<?x <office:body>?>"},
+        {"a longer name, and a '>' in a value", "<office:bodyx style:name=\"a>b\"/>"},
+        {"nothing", ""},
+    };
+    for (const auto &c : cases) {
+        std::string xml = latin1 + "<office:document-content" + odf_names + "><office:automatic-styles>" +
+                          c.before_body + "</office:automatic-styles>" + body("spreadsheet", table) +
+                          "</office:document-content>";
+        SketchPage page;
+        ASSERT_EQ(read("sheet.ods", odf("application/vnd.oasis.opendocument.spreadsheet", xml), &page),
+                  nullptr)
+            << c.name;
+        ASSERT_EQ(page.cells.size(), 1u) << c.name;
+        EXPECT_EQ(page.cells[0].text, "caf\xC3\xA9") << c.name;
+    }
+}
+
 TEST_F(SketchReaders, BoldFromTheStylesAndRuns)
 {
     SketchPage page;
