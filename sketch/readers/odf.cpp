@@ -428,8 +428,10 @@ void odf_content(XmlPart &xml, PageBuilder &builder, SketchPage *page, const std
     ContentReader(xml, builder, page).read(mimetype);
 }
 
-bool odf_styles(XmlPart &x, SketchPage *page)
+bool odf_styles(XmlPart &x, SketchPage *page, bool *master_found)
 {
+    if (master_found != nullptr)
+        *master_found = false;
     std::map<std::string, std::pair<double, double>> layouts;
     std::string name, value;
     // The named styles and the fonts, most of the part, size no page.
@@ -445,6 +447,8 @@ bool odf_styles(XmlPart &x, SketchPage *page)
                 layouts[name] = {length_mm(width), length_mm(height)};
             name.clear();
         } else if (is(x, "master-page", style)) {
+            if (master_found != nullptr)
+                *master_found = true;
             if (!attr(x, "page-layout-name", style, &value) && !attr(x, "page-master-name", style, &value))
                 return false;
             auto layout = layouts.find(value);
@@ -517,10 +521,10 @@ void go_to_body(Part &content)
         content.cut_out(root.end + 1, body);
 }
 
-bool page_sized_from(std::string_view styles, SketchPage *page)
+bool page_sized_from(std::string_view styles, SketchPage *page, bool *master_found = nullptr)
 {
     XmlPart xml(styles.data(), styles.size());
-    return odf_styles(xml, page);
+    return odf_styles(xml, page, master_found);
 }
 
 } // namespace
@@ -528,7 +532,12 @@ bool page_sized_from(std::string_view styles, SketchPage *page)
 bool odf_page_size(std::string_view styles, SketchPage *page)
 {
     std::string page_styles = page_styles_of(styles);
-    return (!page_styles.empty() && page_sized_from(page_styles, page)) || page_sized_from(styles, page);
+    bool master_found = false;
+    if (!page_styles.empty() && page_sized_from(page_styles, page, &master_found))
+        return true;
+    // Page layouts come before the master pages that name them: a master
+    // page reached there has had its say, sized or not.
+    return !master_found && page_sized_from(styles, page);
 }
 
 bool odf_encrypts_content(XmlPart &x)

@@ -98,7 +98,8 @@ const char *read_ooxml(const char *path, SketchPage *page);
 // take what they can and say through the builder what they took.
 void odf_content(XmlPart &xml, PageBuilder &builder, SketchPage *page, const std::string &mimetype);
 // The first master page's size into *page; false when it names none.
-bool odf_styles(XmlPart &xml, SketchPage *page);
+// *master_found, when given, says whether a master page was reached.
+bool odf_styles(XmlPart &xml, SketchPage *page, bool *master_found = nullptr);
 // The same of a styles.xml, read from its automatic styles on where it is
 // laid out as written, else whole.
 bool odf_page_size(std::string_view styles, SketchPage *page);
