@@ -176,6 +176,20 @@ TEST(Drawing, SheetValuesAreClippedToTheirCells)
         << "A3, right to left";
 }
 
+// A column is as wide as the widest value the grid shows: one far below
+// its last row leaves it at its narrowest, two and a half rows' height.
+TEST(Drawing, SheetColumnsFitTheRowsShown)
+{
+    SketchPage page;
+    page.kind = SKETCH_SHEET;
+    page.cells = {{0, 0, "a"}, {0, 1, "b"}, {30, 0, words(60)}};
+    Drawn drawn(page, 594, 420);
+    ASSERT_NE(drawn.argb, nullptr) << drawn.problem;
+    int row = 420 / 26, top = 420 * 3 / 100, left = 594 * 3 / 100 + row * 3 / 2;
+    int column_b = left + row * 5 / 2;
+    EXPECT_GT(drawn.ink(column_b + 2, top + row + 2, column_b + row * 2, top + 2 * row - 2), 0) << "B1";
+}
+
 TEST(Drawing, SlideTitleIsLargerThanItsText)
 {
     SketchPage page;
