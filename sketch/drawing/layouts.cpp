@@ -94,6 +94,13 @@ bool looks_numeric(const std::string &text)
     return digit;
 }
 
+// A cell's value as a line, and whether it is aligned right: a number is,
+// and so is right-to-left text.
+struct CellLine {
+    SketchLine line;
+    bool right;
+};
+
 // Cells' values as lines, each value shaped once however often it is
 // measured and drawn. A value is shaped only as far as reach, past which no
 // cell shows it; a number, which is aligned right, is shaped whole.
@@ -104,13 +111,15 @@ class CellLines
     {
     }
 
-    const SketchLine &of(const std::string &text)
+    const CellLine &of(const std::string &text)
     {
         auto found = lines_.find(text);
         if (found != lines_.end())
             return found->second;
-        int reach = looks_numeric(text) ? INT_MAX / 4 : reach_;
-        return lines_.emplace(text, sketch_line(fonts_, text, style_, reach)).first->second;
+        bool numeric = looks_numeric(text);
+        SketchLine line = sketch_line(fonts_, text, style_, numeric ? INT_MAX / 4 : reach_);
+        bool right = numeric || line.rtl;
+        return lines_.emplace(text, CellLine{std::move(line), right}).first->second;
     }
     SketchStyle style() const { return style_; }
 
@@ -118,7 +127,7 @@ class CellLines
     SketchFonts &fonts_;
     SketchStyle style_;
     int reach_;
-    std::unordered_map<std::string, SketchLine> lines_;
+    std::unordered_map<std::string, CellLine> lines_;
 };
 
 std::string column_name(uint32_t column)
@@ -159,7 +168,7 @@ void plan_columns(Grid &g, const SketchPage &page, int rows, CellLines &values)
     std::map<uint32_t, int> widest;
     for (const SketchCell &cell : page.cells) {
         if (cell.column < 64 && cell.row < static_cast<uint32_t>(rows))
-            widest[cell.column] = std::max(widest[cell.column], values.of(cell.text).width);
+            widest[cell.column] = std::max(widest[cell.column], values.of(cell.text).line.width);
     }
     int x = g.left + g.header_width;
     for (uint32_t column = 0; x < g.right; ++column) {
@@ -239,10 +248,8 @@ void sketch_lay_out_sheet(SketchCanvas &canvas, SketchFonts &fonts, const Sketch
             continue;
         int top = g.top + static_cast<int>(cell.row + 1) * g.row_height;
         SketchRect box = {g.columns[cell.column], top, g.columns[cell.column + 1], top + g.row_height};
-        const SketchLine &line = values.of(cell.text);
-        // Right-to-left text, like a number, is aligned right.
-        bool right = looks_numeric(cell.text) || line.rtl;
-        draw_cell(canvas, fonts, line, box, style, ink, right);
+        const CellLine &value = values.of(cell.text);
+        draw_cell(canvas, fonts, value.line, box, style, ink, value.right);
     }
     page_border(canvas);
 }
